@@ -1,0 +1,70 @@
+#include "platform/MessageBox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+
+namespace {
+MessageBoxHook& hook()
+{
+    static MessageBoxHook h;
+    return h;
+}
+bool g_suppressed = false;
+} // namespace
+
+void SetMessageBoxesSuppressed(bool suppressed)
+{
+    g_suppressed = suppressed;
+}
+
+void SetMessageBoxHook(MessageBoxHook h)
+{
+    hook() = std::move(h);
+}
+
+MsgResult ShowMessageBox(const QString& text, MsgButtons buttons, MsgIcon icon)
+{
+    if (hook())
+        return hook()(text, buttons);
+    if (g_suppressed) {
+        std::fprintf(stderr, "quillmet: %s\n", text.toLocal8Bit().constData());
+        return buttons == MsgButtons::Ok ? MsgResult::Ok : MsgResult::Cancel;
+    }
+
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(QStringLiteral("Quillmet"));
+    box.setText(text);
+    switch (icon) {
+    case MsgIcon::None:
+        break;
+    case MsgIcon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case MsgIcon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MsgIcon::Error:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    }
+    switch (buttons) {
+    case MsgButtons::Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case MsgButtons::OkCancel:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        break;
+    case MsgButtons::RetryCancel:
+        box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+        break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Ok:
+        return MsgResult::Ok;
+    case QMessageBox::Retry:
+        return MsgResult::Retry;
+    default:
+        return buttons == MsgButtons::Ok ? MsgResult::Ok : MsgResult::Cancel;
+    }
+}

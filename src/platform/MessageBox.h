@@ -1,0 +1,22 @@
+// Modal message boxes, through one function that tests can answer.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+enum class MsgButtons { Ok, OkCancel, RetryCancel };
+enum class MsgResult { Ok, Cancel, Retry };
+enum class MsgIcon { None, Information, Warning, Error };
+
+// Shows a modal message box with the text and waits for the user's answer.
+MsgResult ShowMessageBox(const QString& text, MsgButtons buttons = MsgButtons::Ok,
+                         MsgIcon icon = MsgIcon::None);
+
+// While a hook is installed it receives every message box instead of the screen,
+// and its result is the user's answer.
+using MessageBoxHook = std::function<MsgResult(const QString& text, MsgButtons buttons)>;
+void SetMessageBoxHook(MessageBoxHook hook);
+
+// Once the main window has closed no box is shown any more: the text goes to
+// standard error and the answer is Cancel (Ok for a box with only OK).
+void SetMessageBoxesSuppressed(bool suppressed);

@@ -1,6 +1,18 @@
 // Program start and end.
 #pragma once
 
-// Creates the windows in order, runs the event loop until the main window has
-// closed, and returns the exit code (0).
+#include <QStringList>
+#include <functional>
+
+class TForm1;
+
+// Creates the windows in order: Form1 (running its FormCreate, whose exceptions are
+// reported), then Form2, Form3, Form4 and Form6.
+// beforeCreate, when given, sees Form1 before its FormCreate runs.
+void CreateForms(const QStringList& arguments,
+                 const std::function<void(TForm1*)>& beforeCreate = {});
+void DestroyForms();
+
+// Creates the windows, runs the event loop until the main window has closed, and
+// returns the exit code (0).
 int RunQuillmet(int argc, char* argv[]);

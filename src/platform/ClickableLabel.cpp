@@ -3,12 +3,9 @@
 #include <QMouseEvent>
 
 ClickableLabel::ClickableLabel(const QString& text, QWidget* parent)
-    : QLabel(text, parent)
-{
-}
+    : QLabel(text, parent) {}
 
-void ClickableLabel::mouseReleaseEvent(QMouseEvent* event)
-{
+void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit clicked();
     QLabel::mouseReleaseEvent(event);

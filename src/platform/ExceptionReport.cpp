@@ -5,8 +5,7 @@
 #include <QString>
 #include <cstdio>
 
-void ShowException(const std::exception& e)
-{
+void ShowException(const std::exception& e) {
     try {
         ShowMessageBox(QString::fromUtf8(e.what()), MsgButtons::Ok, MsgIcon::Error);
     } catch (...) {
@@ -14,10 +13,10 @@ void ShowException(const std::exception& e)
     }
 }
 
-void ShowUnknownException()
-{
+void ShowUnknownException() {
     try {
-        ShowMessageBox(QStringLiteral("不明な例外が発生しました。"), MsgButtons::Ok, MsgIcon::Error);
+        ShowMessageBox(QStringLiteral("不明な例外が発生しました。"), MsgButtons::Ok,
+                       MsgIcon::Error);
     } catch (...) {
         std::fprintf(stderr, "quillmet: unknown exception\n");
     }

@@ -10,8 +10,7 @@ void ShowUnknownException();
 
 // Runs a handler entered from the event loop; whatever it throws is reported.
 template <typename F>
-void Guarded(F&& handler) noexcept
-{
+void Guarded(F&& handler) noexcept {
     try {
         std::forward<F>(handler)();
     } catch (const std::exception& e) {

@@ -3,8 +3,7 @@
 #include <cctype>
 #include <cstdint>
 
-int StrToInt(const std::string& text)
-{
+int StrToInt(const std::string& text) {
     auto fail = [&text]() { return EConvertError("'" + text + "' は整数ではありません"); };
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ')

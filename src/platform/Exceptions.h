@@ -7,7 +7,8 @@
 // Base of every exception the program raises; carries the message text (UTF-8).
 class Exception : public std::exception {
 public:
-    explicit Exception(std::string message) : m_message(std::move(message)) {}
+    explicit Exception(std::string message)
+        : m_message(std::move(message)) {}
     const char* what() const noexcept override { return m_message.c_str(); }
     const std::string& Message() const noexcept { return m_message; }
     virtual const char* ClassName() const noexcept { return "Exception"; }

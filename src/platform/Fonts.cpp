@@ -1,13 +1,13 @@
 #include "platform/Fonts.h"
 
-void InstallFontSubstitutions()
-{
-    QFont::insertSubstitutions(kGothic, QStringList{QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
-    QFont::insertSubstitutions(kMincho, QStringList{QStringLiteral("IPAPMincho"), QStringLiteral("IPAMincho")});
+void InstallFontSubstitutions() {
+    QFont::insertSubstitutions(
+        kGothic, QStringList{QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+    QFont::insertSubstitutions(
+        kMincho, QStringList{QStringLiteral("IPAPMincho"), QStringLiteral("IPAMincho")});
 }
 
-QFont PixelFont(const QString& family, int pixelSize, bool bold, bool italic)
-{
+QFont PixelFont(const QString& family, int pixelSize, bool bold, bool italic) {
     QFont font(family);
     font.setPixelSize(pixelSize);
     font.setBold(bold);

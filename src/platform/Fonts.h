@@ -2,8 +2,8 @@
 #pragma once
 
 #include <QFont>
-#include <QStringList>
 #include <QString>
+#include <QStringList>
 
 inline const QString kGothic = QStringLiteral("ＭＳ Ｐゴシック");
 inline const QString kMincho = QStringLiteral("ＭＳ Ｐ明朝");

@@ -5,26 +5,22 @@
 #include <cstdio>
 
 namespace {
-MessageBoxHook& hook()
-{
+MessageBoxHook& hook() {
     static MessageBoxHook h;
     return h;
 }
 bool g_suppressed = false;
 } // namespace
 
-void SetMessageBoxesSuppressed(bool suppressed)
-{
+void SetMessageBoxesSuppressed(bool suppressed) {
     g_suppressed = suppressed;
 }
 
-void SetMessageBoxHook(MessageBoxHook h)
-{
+void SetMessageBoxHook(MessageBoxHook h) {
     hook() = std::move(h);
 }
 
-MsgResult ShowMessageBox(const QString& text, MsgButtons buttons, MsgIcon icon)
-{
+MsgResult ShowMessageBox(const QString& text, MsgButtons buttons, MsgIcon icon) {
     if (hook())
         return hook()(text, buttons);
     if (g_suppressed) {

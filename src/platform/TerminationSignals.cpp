@@ -9,19 +9,17 @@
 namespace {
 int g_signalPipe[2] = {-1, -1};
 
-void onSignal(int sig)
-{
+void onSignal(int sig) {
     const unsigned char byte = static_cast<unsigned char>(sig);
     [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
 }
 } // namespace
 
-void InstallTerminationSignals(std::function<void(int)> handler)
-{
+void InstallTerminationSignals(std::function<void(int)> handler) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) != 0)
         return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read,
-                                         QCoreApplication::instance());
+    auto* notifier =
+        new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier,
                      [handler = std::move(handler)]() {
                          unsigned char byte = 0;

@@ -10,8 +10,7 @@ std::uint32_t Tick();
 std::int64_t TickMicros();
 
 // Elapsed milliseconds between two ticks: the 32-bit difference read as signed.
-inline std::int32_t TickDiff(std::uint32_t later, std::uint32_t earlier)
-{
+inline std::int32_t TickDiff(std::uint32_t later, std::uint32_t earlier) {
     return static_cast<std::int32_t>(later - earlier);
 }
 

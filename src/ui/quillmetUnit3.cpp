@@ -1,0 +1,9 @@
+#include "ui/quillmetUnit3.h"
+
+TForm3* Form3 = nullptr;
+
+TForm3::TForm3(QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("Form3"));
+    setWindowTitle(QStringLiteral("使い方"));
+}

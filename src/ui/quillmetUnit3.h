@@ -1,0 +1,13 @@
+// The usage text.
+#pragma once
+
+#include <QDialog>
+
+class TForm3 final : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TForm3(QWidget* parent = nullptr);
+};
+
+extern TForm3* Form3;

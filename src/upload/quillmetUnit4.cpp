@@ -1,0 +1,9 @@
+#include "upload/quillmetUnit4.h"
+
+TForm4* Form4 = nullptr;
+
+TForm4::TForm4(QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("Form4"));
+    setWindowTitle(QStringLiteral("ご注意"));
+}

@@ -95,6 +95,8 @@ public:
     void URLJ4Click();
     void Button6Click();
     void T1Click();
+    // The offer of a download result to the fastest record (after Edit5 and Edit9 are filled).
+    void OfferToFastestRecord();
 
     // upload and mode switch
     void ClientSocket3Connect(QObject* Sender, TCustomWinSocket* Socket);

@@ -52,3 +52,5 @@ void TForm1::URLJ4Click() {}
 void TForm1::Button6Click() {}
 
 void TForm1::T1Click() {}
+
+void TForm1::OfferToFastestRecord() {}

@@ -1,0 +1,10 @@
+# The sample files and their local host.
+
+# The test runs the built tool, so building the test builds the tool.
+add_dependencies(tools_make_samples_test make-samples)
+
+# The sample host end to end: nginx on a port of its own, in a folder of its own.
+add_test(NAME tools_sample_host COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/sample_host_test.sh)
+set_tests_properties(tools_sample_host PROPERTIES
+    ENVIRONMENT "QM_SOURCE_DIR=${CMAKE_SOURCE_DIR};QM_BINARY_DIR=${CMAKE_BINARY_DIR}"
+    LABELS "tools;e2e" RESOURCE_LOCK sample_host TIMEOUT 120)

@@ -1,6 +1,7 @@
 #include "app/quillmetUnit1.h"
 
 #include "QuillmetConfig.h"
+#include "history/EditBoxCopyFilter.h"
 #include "platform/ClickableLabel.h"
 #include "platform/ExceptionReport.h"
 #include "platform/Exceptions.h"
@@ -95,6 +96,8 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
     buildMenus();
     CreateDownloadComponents();
     CreateUploadComponents();
+    // Ctrl+C stays with an edit box that has a selection; elsewhere it copies the history.
+    EditBoxCopyFilter::InstallOn(this);
 
     // Fixed single border, centred on the screen.
     layout()->setSizeConstraint(QLayout::SetFixedSize);

@@ -1,56 +1,175 @@
 // The main window's history list, quick presets, saved URLs and fastest record.
 #include "app/quillmetUnit1.h"
 
-void TForm1::Button3Click() {}
+#include "history/HistoryText.h"
+#include "history/RecordSpeed.h"
+#include "history/SavedUrl.h"
+#include "platform/MessageBox.h"
 
-void TForm1::L1Click() {}
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
 
-void TForm1::D2Click() {}
+namespace {
+void deleteSelectedLine(QListWidget* list) {
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty())
+        return;
+    delete list->takeItem(list->row(selected.front()));
+    // Nothing is selected afterwards, so a second delete cannot take a line by surprise.
+    list->clearSelection();
+    list->setCurrentItem(nullptr);
+}
 
-void TForm1::Button4Click() {}
+void copyHistory(const QListWidget* list) {
+    QStringList lines;
+    lines.reserve(list->count());
+    for (int i = 0; i < list->count(); ++i)
+        lines << list->item(i)->text();
+    QGuiApplication::clipboard()->setText(HistoryClipboardText(lines));
+}
 
-void TForm1::N5Click() {}
+void saveUrl(const QLineEdit* urlBox, QLabel* urlStore, QLabel* captionStore, QMenu* slotMenu,
+             const QString& suffix) {
+    const QString url = urlBox->text();
+    if (!IsSavableUrl(url)) {
+        ShowMessageBox(QStringLiteral("URLを正しく入力してください。"));
+        return;
+    }
+    const QString caption = SavedUrlCaption(url, suffix);
+    urlStore->setText(url);
+    captionStore->setText(caption);
+    slotMenu->setTitle(caption);
+}
 
-void TForm1::DTI8184KBN1Click() {}
+void setFontColor(QLineEdit* box, const QColor& color) {
+    QPalette p = box->palette();
+    p.setColor(QPalette::Text, color);
+    box->setPalette(p);
+}
+} // namespace
 
-void TForm1::CommufaC1Click() {}
+void TForm1::Button3Click() {
+    deleteSelectedLine(ListBox1);
+}
 
-void TForm1::USEN1Click() {}
+void TForm1::L1Click() {
+    deleteSelectedLine(ListBox1);
+}
 
-void TForm1::WebARENAW1Click() {}
+void TForm1::D2Click() {
+    ListBox1->clear();
+    Label2->setText(QStringLiteral("測定履歴"));
+}
 
-void TForm1::QuillmetJPEG989KBV3Click() {}
+void TForm1::Button4Click() {
+    copyHistory(ListBox1);
+}
 
-void TForm1::QuillmetJPEG989KBV2Click() {}
+void TForm1::N5Click() {
+    copyHistory(ListBox1);
+}
 
-void TForm1::QuillmetJPEG989KBV1Click() {}
+void TForm1::DTI8184KBN1Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm15M.jpg"));
+}
 
-void TForm1::Serverisland110Click() {}
+void TForm1::CommufaC1Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm8M.jpg"));
+}
 
-void TForm1::Quillmetjpg1Click() {}
+void TForm1::USEN1Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm4M.jpg"));
+}
 
-void TForm1::URLI1Click() {}
+void TForm1::WebARENAW1Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm2M.jpg"));
+}
 
-void TForm1::URLI2Click() {}
+void TForm1::QuillmetJPEG989KBV3Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm2M.jpg"));
+}
 
-void TForm1::URLI3Click() {}
+void TForm1::QuillmetJPEG989KBV2Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm1M.jpg"));
+}
 
-void TForm1::URLI4Click() {}
+void TForm1::QuillmetJPEG989KBV1Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm500K.jpg"));
+}
 
-void TForm1::URLI5Click() {}
+void TForm1::Serverisland110Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm200K.jpg"));
+}
 
-void TForm1::URL1Click() {}
+void TForm1::Quillmetjpg1Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm100K.jpg"));
+}
 
-void TForm1::URLJ1Click() {}
+void TForm1::URLI1Click() {
+    saveUrl(Edit7, Label15, Label33, N1A1, QStringLiteral("(&A)"));
+}
 
-void TForm1::URLJ2Click() {}
+void TForm1::URLI2Click() {
+    saveUrl(Edit7, Label31, Label34, N2B1, QStringLiteral("(&B)"));
+}
 
-void TForm1::URLJ3Click() {}
+void TForm1::URLI3Click() {
+    saveUrl(Edit7, Label32, Label35, N3C1, QStringLiteral("(&C)"));
+}
 
-void TForm1::URLJ4Click() {}
+void TForm1::URLI4Click() {
+    saveUrl(Edit7, Label37, Label39, N4D1, QStringLiteral("(&D)"));
+}
 
-void TForm1::Button6Click() {}
+void TForm1::URLI5Click() {
+    saveUrl(Edit7, Label38, Label3a, N5G1, QStringLiteral("(&G)"));
+}
 
-void TForm1::T1Click() {}
+void TForm1::URL1Click() {
+    Edit7->setText(Label15->text());
+}
 
-void TForm1::OfferToFastestRecord() {}
+void TForm1::URLJ1Click() {
+    Edit7->setText(Label31->text());
+}
+
+void TForm1::URLJ2Click() {
+    Edit7->setText(Label32->text());
+}
+
+void TForm1::URLJ3Click() {
+    Edit7->setText(Label37->text());
+}
+
+void TForm1::URLJ4Click() {
+    Edit7->setText(Label38->text());
+}
+
+void TForm1::Button6Click() {
+    const bool show = Label44->text() == QStringLiteral("false");
+    Label41->setVisible(show);
+    Label42->setVisible(show);
+    Label43->setVisible(show);
+    Label44->setText(show ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+void TForm1::T1Click() {
+    Label42->setText(QStringLiteral("0"));
+    Label43->setText(QStringLiteral("0"));
+}
+
+void TForm1::OfferToFastestRecord() {
+    // The display's own flag, not isVisible(): the window may not be shown yet.
+    if (Label41->isHidden() || ResultMark != 0)
+        return;
+    if (!IsNewRecord(Label42->text(), Edit5->text()))
+        return;
+    Label42->setText(Edit5->text());
+    Label43->setText(Edit9->text());
+    setFontColor(Edit5, QColor(255, 0, 0));
+    setFontColor(Edit9, QColor(255, 0, 0));
+}

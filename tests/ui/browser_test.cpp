@@ -116,10 +116,10 @@ private slots:
         SetOpenerExitWaitMs(100);
         const QString log = m_dir.filePath(QStringLiteral("slow.log"));
         QFile::remove(log);
-        qputenv("QM_BROWSER_OPENER",
-                writeScript(m_dir, "slow",
-                            "printf '%s' \"$1\" > '" + log.toLocal8Bit() + "'\nexec sleep 3\n")
-                    .toLocal8Bit());
+        qputenv("QM_BROWSER_OPENER", writeScript(m_dir, "slow",
+                                                 "printf '%s' \"$1\" > '" + log.toLocal8Bit() +
+                                                     "'\nexec sleep 3 >/dev/null 2>&1\n")
+                                         .toLocal8Bit());
         MessageRecorder boxes;
         QElapsedTimer clock;
         clock.start();

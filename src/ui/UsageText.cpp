@@ -5,9 +5,9 @@
 namespace {
 // One line per line of the window; {Name} marks a configured value.
 constexpr char kUsageTemplate[] = R"QM(
-☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆
+☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆
 ☆　　とりあえず、すぐに測定する方法　　☆
-☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆
+☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆☆
 　1.「簡易測定」メニューから、お使いの回線に近い項目を選びます。
 　　（速い回線ほど、大きな見本ファイルを選んでください）
 　2.「測定開始」ボタンを押します。

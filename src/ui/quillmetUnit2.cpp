@@ -55,7 +55,7 @@ TForm2::TForm2(QWidget* parent)
     layout->addSpacing(10);
     // The notice and the author's name look like plain text; their clicks are not advertised.
     Label3 = makeLabel<ClickableLabel>(
-        this, "Label3", QStringLiteral("Copyright (C) 2003-2025  All Rights Reserved."),
+        this, "Label3", QStringLiteral("Copyright (C) 2003-2025 All Rights Reserved."),
         PixelFont(kGothic, 16), layout);
     Label4 = makeLabel<ClickableLabel>(this, "Label4", QString::fromUtf8(qmconfig::AuthorName),
                                        PixelFont(kGothic, 16), layout);

@@ -31,7 +31,7 @@ TForm3::TForm3(QWidget* parent)
     face.setColor(QPalette::Base, face.color(QPalette::Window));
     Memo1->setPalette(face);
     Memo1->setPlainText(UsageText());
-    Memo1->setFixedSize(620, 420);
+    Memo1->setFixedSize(560, 440);
     layout->addWidget(Memo1);
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);

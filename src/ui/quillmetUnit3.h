@@ -3,11 +3,17 @@
 
 #include <QDialog>
 
+class QPlainTextEdit;
+class QPushButton;
+
 class TForm3 final : public QDialog {
     Q_OBJECT
 
 public:
     explicit TForm3(QWidget* parent = nullptr);
+
+    QPlainTextEdit* Memo1 = nullptr; // the text: read-only, borderless, scrolls vertically
+    QPushButton* Button1 = nullptr;  // "OK"
 };
 
 extern TForm3* Form3;

@@ -180,19 +180,17 @@ private slots:
         TClientSocket socket;
         EventLog log;
         log.attach(socket);
-        socket.setHost("localhost");
+        // A host name is looked up first; a bare address goes straight to the connect.
+        socket.setHost(duringLookup ? "localhost" : "");
+        socket.setAddress(duringLookup ? "" : "127.0.0.1");
         socket.setPort(peer.port());
-        socket.OnConnecting = [&](QObject*, TCustomWinSocket*) {
-            log.events << "Connecting:0";
-            if (!duringLookup)
-                socket.setActive(false);
-        };
         socket.setActive(true);
-        QCOMPARE(socket.Socket()->LookupState(), lsLookupAddress);
-        if (duringLookup) {
-            socket.Deactivate();
-            QCOMPARE(socket.Socket()->LookupState(), lsLookupAddress);
-        }
+        QCOMPARE(socket.Socket()->LookupState(), duringLookup ? lsLookupAddress : lsIdle);
+        QVERIFY(socket.Socket()->SocketHandle() >= 0);
+        QVERIFY(!socket.Socket()->Connected());
+        socket.setActive(false);
+        socket.Deactivate();
+        QVERIFY(socket.Socket()->SocketHandle() >= 0);
         QTRY_COMPARE(log.writes, 1);
         QCOMPARE(log.events, (QStringList{"Lookup:0", "Connecting:0", "Connect:1", "Write:1"}));
         QTRY_COMPARE(peer.connections(), 1);
@@ -376,37 +374,35 @@ private slots:
         QTRY_COMPARE(log.data, QByteArray("later"));
     }
 
-    void readsInPiecesAndPeerClose() {
+    void peerClosingAfterDataGivesReadsThenDisconnect_data() {
+        QTest::addColumn<int>("piece"); // 0: everything waiting at once
+        QTest::addColumn<QStringList>("reads");
+        QTest::newRow("whole") << 0 << QStringList{"Read:0123456789"};
+        // A handler that takes only part of what is waiting is told again.
+        QTest::newRow("in pieces") << 4 << QStringList{"Read:0123", "Read:4567", "Read:89"};
+    }
+    void peerClosingAfterDataGivesReadsThenDisconnect() {
+        QFETCH(int, piece);
+        QFETCH(QStringList, reads);
         SockPeer peer;
         peer.setGreeting("0123456789", true);
         TClientSocket socket;
         EventLog log;
         log.attach(socket);
-        // A handler that takes only part of what is waiting is told again.
-        socket.OnRead = [&](QObject*, TCustomWinSocket* s) {
-            QTRY_COMPARE(s->ReceiveBytes(nullptr, -1) + log.data.size(), 10);
-            char piece[4];
-            const int n = s->ReceiveBytes(piece, sizeof piece);
-            log.data += QByteArray(piece, n);
-            log.events << "Read:" + QString::fromLatin1(piece, n);
-        };
+        if (piece > 0) {
+            socket.OnRead = [&](QObject*, TCustomWinSocket* s) {
+                QTRY_COMPARE(s->ReceiveBytes(nullptr, -1) + log.data.size(), 10);
+                char buffer[16];
+                const int n = s->ReceiveBytes(buffer, piece);
+                log.data += QByteArray(buffer, n);
+                log.events << "Read:" + QString::fromLatin1(buffer, n);
+            };
+        }
         ConnectTo(socket, peer);
         QTRY_VERIFY(log.events.contains("Disconnect:0"));
-        QCOMPARE(log.events, (QStringList{"Lookup:0", "Connecting:0", "Connect:1", "Write:1",
-                                          "Read:0123", "Read:4567", "Read:89", "Disconnect:0"}));
+        QCOMPARE(log.events, QStringList({"Lookup:0", "Connecting:0", "Connect:1", "Write:1"}) +
+                                 reads + QStringList{"Disconnect:0"});
         QCOMPARE(log.data, QByteArray("0123456789"));
-    }
-
-    void peerClosingAfterDataGivesReadThenDisconnect() {
-        SockPeer peer;
-        peer.setGreeting("221 bye\r\n", true);
-        TClientSocket socket;
-        EventLog log;
-        log.attach(socket);
-        ConnectTo(socket, peer);
-        QTRY_VERIFY(log.events.contains("Disconnect:0"));
-        QCOMPARE(log.events, (QStringList{"Lookup:0", "Connecting:0", "Connect:1", "Write:1",
-                                          "Read:221 bye\r\n", "Disconnect:0"}));
         QVERIFY(!socket.Active());
     }
 
@@ -425,7 +421,9 @@ private slots:
         socket.Activate(); // the failure is not the caller's
         QTRY_COMPARE_WITH_TIMEOUT(messages.texts().size(), 1, 30000);
         QCOMPARE(reportsAtDisconnect, 0);
-        QCOMPARE(messages.texts(), QStringList{LookupError(11001)});
+        // Not found, or no name server to ask (depends on the machine's resolver).
+        const QString report = messages.texts().first();
+        QVERIFY2(report == LookupError(11001) || report == LookupError(11002), qPrintable(report));
         QCOMPARE(log.events, (QStringList{"Lookup:0", "Disconnect"}));
         QVERIFY(!socket.Active());
         QCOMPARE(socket.Socket()->SocketHandle(), -1);

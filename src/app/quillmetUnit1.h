@@ -99,6 +99,8 @@ public:
     void OfferToFastestRecord();
 
     // upload and mode switch
+    // The upload branch of Button1Click, after its common part.
+    void StartUpload();
     void ClientSocket3Connect(QObject* Sender, TCustomWinSocket* Socket);
     void ClientSocket3Read(QObject* Sender, TCustomWinSocket* Socket);
     void ClientSocket3Disconnect(QObject* Sender, TCustomWinSocket* Socket);

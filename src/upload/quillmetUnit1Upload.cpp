@@ -5,6 +5,8 @@ void TForm1::CreateUploadComponents() {}
 
 void TForm1::CloseUploadSocket() {}
 
+void TForm1::StartUpload() {}
+
 void TForm1::ClientSocket3Connect(QObject*, TCustomWinSocket*) {}
 
 void TForm1::ClientSocket3Read(QObject*, TCustomWinSocket*) {}

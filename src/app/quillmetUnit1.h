@@ -109,6 +109,8 @@ public:
 
     // timer measurement
     void TimerMeasClick();
+    // Ends a schedule in full: indicator hidden, state "0", timers off, start controls enabled.
+    void EndTimerSchedule();
     void Timer3Timer();
     void Timer4Timer();
 
@@ -271,6 +273,9 @@ public:
     std::uint32_t TransferStartTick = 0;
     std::uint32_t TransferEndTick = 0;
     long double TransferTime = 0; // ms
+    // The transfer's two moments again, in microseconds, so that a fast line reads true.
+    std::int64_t TransferStartMicros = 0;
+    std::int64_t TransferEndMicros = 0;
     std::int32_t RoundIndex = 0;
     std::array<std::int32_t, 5> RoundConnectTimes{};
     std::array<long double, 5> RoundSpeeds{}; // bytes per second
@@ -300,6 +305,13 @@ private:
     void CreateDownloadComponents();
     void CreateUploadComponents();
     void CloseUploadSocket();
+
+    // The request of the current round, and what follows when it raised or ended
+    // with neither a success nor a failure.
+    void RequestRound();
+    void CompleteRun();
+    void RunClosingSteps();
+    bool m_roundAnswered = false;
 
     QStringList m_arguments;
     QLabel* m_statusText = nullptr;

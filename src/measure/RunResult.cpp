@@ -16,6 +16,10 @@ void OrderSpeeds(std::array<long double, 5>& s) {
     }
 }
 
+bool IsUnsteadyRound(long double speed, long double previousSpeed) {
+    return speed > 2 * previousSpeed || previousSpeed > 2 * speed;
+}
+
 QString RoundKbpsText(long double bytesPerSecond) {
     return FormatFixed(bytesPerSecond * 8 * kPerKbps, 1);
 }

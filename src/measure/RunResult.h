@@ -22,6 +22,9 @@ inline constexpr int kUploadHistoryCap = 50;
 // afterwards [0] is the smallest, [4] the largest, [1..3] the other three.
 void OrderSpeeds(std::array<long double, 5>& speeds);
 
+// A round more than twice as fast, or more than twice as slow, as the one before it.
+bool IsUnsteadyRound(long double speed, long double previousSpeed);
+
 // A round's speed in bytes per second shown as kbps (1 decimal) and Mbps (3 decimals).
 QString RoundKbpsText(long double bytesPerSecond);
 QString RoundMbpsText(long double bytesPerSecond);

@@ -94,6 +94,25 @@ private slots:
                  QStringLiteral("2147483647"));
     }
 
+    void unsteadyRounds_data() {
+        QTest::addColumn<double>("speed");
+        QTest::addColumn<double>("previous");
+        QTest::addColumn<bool>("unsteady");
+        QTest::newRow("exactly double") << 200.0 << 100.0 << false;
+        QTest::newRow("exactly half") << 50.0 << 100.0 << false;
+        QTest::newRow("a little more than double") << 200.001 << 100.0 << true;
+        QTest::newRow("a little less than half") << 49.999 << 100.0 << true;
+        QTest::newRow("equal") << 100.0 << 100.0 << false;
+        QTest::newRow("zero after zero") << 0.0 << 0.0 << false;
+        QTest::newRow("something after zero") << 1.0 << 0.0 << true;
+    }
+    void unsteadyRounds() {
+        QFETCH(double, speed);
+        QFETCH(double, previous);
+        QFETCH(bool, unsteady);
+        QCOMPARE(IsUnsteadyRound(speed, previous), unsteady);
+    }
+
     void roundTexts() {
         QCOMPARE(RoundKbpsText(300), QStringLiteral("2.3"));
         QCOMPARE(RoundMbpsText(131072), QStringLiteral("1.000"));

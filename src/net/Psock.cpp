@@ -319,6 +319,7 @@ void TPowersock::RequestCloseSocket() {
     if (m_socket >= 0 && ::close(m_socket) != 0 && errno != EINTR)
         closeError = errno;
     m_socket = -1;
+    m_notifiedError = 0;
     if (m_destroying)
         return;
     // Always own a socket, even when the close failed, so the component stays usable.
@@ -366,6 +367,9 @@ void TPowersock::OnReadNotification() {
             char byte = 0;
             const auto n = ::recv(m_socket, &byte, 1, MSG_PEEK);
             m_notificationOk = n >= 0 || errno == EAGAIN || errno == EWOULDBLOCK;
+            // The kernel reports a socket error once: keep it for the read that waits.
+            if (!m_notificationOk)
+                m_notifiedError = errno;
             // The peer closed and nothing is left to read: replace the socket now.
             if (n == 0)
                 RequestCloseSocket();
@@ -629,7 +633,7 @@ std::string TPowersock::ReadLn() {
             m_cancel = false;
             throw EAbortError("Socket readln aborted");
         }
-        const auto peeked = ::recv(m_socket, m_buffer.data(), m_buffer.size(), MSG_PEEK);
+        const auto peeked = Receive(m_buffer.size(), MSG_PEEK);
         if (peeked == 0)
             return {};
         if (peeked > 0) {
@@ -659,6 +663,14 @@ std::string TPowersock::ReadLn() {
     }
 }
 
+ssize_t TPowersock::Receive(std::size_t size, int flags) {
+    if (m_notifiedError != 0) {
+        errno = std::exchange(m_notifiedError, 0);
+        return -1;
+    }
+    return ::recv(m_socket, m_buffer.data(), size, flags);
+}
+
 void TPowersock::CloseAndRaise(const std::string& message) {
     RequestCloseSocket();
     throw ESockError(message);
@@ -676,7 +688,7 @@ void TPowersock::Capture(const std::function<void(const char*, std::size_t)>& si
         std::size_t want = m_buffer.size();
         if (limit >= 0)
             want = std::min<std::size_t>(want, static_cast<std::size_t>(limit - taken));
-        const auto n = ::recv(m_socket, m_buffer.data(), want, 0);
+        const auto n = Receive(want, 0);
         if (n == 0)
             break;
         if (n > 0) {

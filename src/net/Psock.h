@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <sys/types.h>
 
 class QEventLoop;
 class QHostInfo;
@@ -132,6 +133,8 @@ private:
     void OnReadNotification();
     void OnWriteNotification();
     void OnLookupResult(const QHostInfo& info);
+    // recv into the receive buffer; an error seen by a notification comes first.
+    ssize_t Receive(std::size_t size, int flags);
     // The receive loop behind the three captures; singleAttempt makes one receive only.
     void Capture(const std::function<void(const char*, std::size_t)>& sink, qint64 limit,
                  std::size_t maxBytes, bool singleAttempt);
@@ -147,6 +150,7 @@ private:
     int m_lookupId = -1;
     bool m_lookupActive = false;
     bool m_connecting = false;
+    int m_notifiedError = 0;
     bool m_lookupFailed = false;
     std::array<char, 65536> m_buffer{};
 

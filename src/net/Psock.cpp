@@ -337,7 +337,8 @@ void TPowersock::Wait(Await what) {
     QEventLoop* const outer = std::exchange(m_loop, &loop);
     m_woken = false;
     if (m_socket >= 0) {
-        m_readNotifier->setEnabled(what == Await::Readable || what == Await::Pass);
+        // A pass between chunks leaves the socket alone: the next receive sees what came.
+        m_readNotifier->setEnabled(what == Await::Readable);
         m_writeNotifier->setEnabled(what == Await::Connect || what == Await::Writable);
     }
     if (what == Await::Pass)

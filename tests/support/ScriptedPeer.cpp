@@ -102,6 +102,11 @@ void ScriptedPeer::accept() {
             if (!m_connections[index].finished)
                 m_connections[index].clientClosed = true;
         });
+        // A client closing with a reset shows up as an error instead.
+        connect(socket, &QTcpSocket::errorOccurred, this, [this, index] {
+            if (!m_connections[index].finished)
+                m_connections[index].clientClosed = true;
+        });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, index] { feedStream(index); });
         advance(index);
     }

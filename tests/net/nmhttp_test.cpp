@@ -585,6 +585,105 @@ private slots:
         QVERIFY(!http.Connected());
     }
 
+    void endlessHeaderIsRefused() {
+        const QByteArray line = "X-Filler: " + QByteArray(60000, 'v') + "\r\n";
+        ScriptedPeer peer;
+        peer.readRequest()
+            .send("HTTP/1.0 200 OK\r\n")
+            .stream(qint64(TNMHTTP::MaxReplyInMemory) + line.size(), line)
+            .close();
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        const Raised raised = RaisedBy([&] { http.Get(peer.url("/x.jpg")); });
+        QCOMPARE(raised.className, "ESockError");
+        QCOMPARE(raised.message, "Reply header too large");
+        QCOMPARE(log.events.filter(QRegularExpression("^(Success|Failure)")), QStringList());
+        QVERIFY(http.Header.size() <= TNMHTTP::MaxReplyInMemory);
+    }
+
+    void requestOperations_data() {
+        QTest::addColumn<int>("cmd");
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("extra");
+        QTest::addColumn<QByteArray>("data");
+        QTest::newRow("OPTIONS") << int(CmdOPTIONS) << QByteArray("OPTIONS /r HTTP/1.0\r\n")
+                                 << QByteArray() << QByteArray();
+        QTest::newRow("HEAD") << int(CmdHEAD) << QByteArray("HEAD /r HTTP/1.0\r\n") << QByteArray()
+                              << QByteArray();
+        QTest::newRow("PUT") << int(CmdPUT) << QByteArray("PUT /r HTTP/1.0\r\n")
+                             << QByteArray("Content-Length: 6\r\n") << QByteArray("a b&c!");
+        QTest::newRow("PATCH") << int(CmdPATCH) << QByteArray("PATCH /r HTTP/1.0\r\n")
+                               << QByteArray("Content-Length: 6\r\n") << QByteArray("a b&c!");
+        QTest::newRow("COPY") << int(CmdCOPY) << QByteArray("COPY /r HTTP/1.0\r\n")
+                              << QByteArray("URI-header: /to\r\n") << QByteArray();
+        QTest::newRow("MOVE") << int(CmdMOVE) << QByteArray("MOVE /r HTTP/1.0\r\n")
+                              << QByteArray("URI-header: /to\r\n") << QByteArray();
+        QTest::newRow("DELETE") << int(CmdDELETE) << QByteArray("DELETE /r HTTP/1.0\r\n")
+                                << QByteArray() << QByteArray();
+        QTest::newRow("LINK") << int(CmdLINK) << QByteArray("LINK /r HTTP/1.0\r\n")
+                              << QByteArray("Link: /to\r\nContent-Length: 8\r\n") << QByteArray();
+        QTest::newRow("UNLINK") << int(CmdUNLINK) << QByteArray("UNLINK /r HTTP/1.0\r\n")
+                                << QByteArray("Link: /to\r\nContent-Length: 8\r\n") << QByteArray();
+        QTest::newRow("TRACE") << int(CmdTRACE) << QByteArray("TRACE /r HTTP/1.0\r\n")
+                               << QByteArray("Content-Length: 6\r\n") << QByteArray("a b&c!");
+        QTest::newRow("WRAPPED") << int(CmdWRAPPED) << QByteArray()
+                                 << QByteArray("Content-Length: 6\r\n") << QByteArray("a b&c!");
+    }
+    void requestOperations() {
+        QFETCH(int, cmd);
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, extra);
+        QFETCH(QByteArray, data);
+        ScriptedPeer peer;
+        peer.readRequest().pause(50).send(Reply("HTTP/1.0 200 OK", "done")).close();
+        TNMHTTP http;
+        QList<int> outcomes;
+        http.OnSuccess = [&](CmdType done) { outcomes << done; };
+        const std::string url = peer.url("/r");
+        const std::string payload = "a b&c!";
+        switch (CmdType(cmd)) {
+        case CmdOPTIONS:
+            http.Options(url);
+            break;
+        case CmdHEAD:
+            http.Head(url);
+            break;
+        case CmdPUT:
+            http.Put(url, payload);
+            break;
+        case CmdPATCH:
+            http.Patch(url, payload);
+            break;
+        case CmdCOPY:
+            http.Copy(url, "/to");
+            break;
+        case CmdMOVE:
+            http.Move(url, "/to");
+            break;
+        case CmdDELETE:
+            http.Delete(url);
+            break;
+        case CmdLINK:
+            http.Link(url, "/to");
+            break;
+        case CmdUNLINK:
+            http.UnLink(url, "/to");
+            break;
+        case CmdTRACE:
+            http.Trace(url, payload);
+            break;
+        case CmdWRAPPED:
+            http.Wrapped(url, payload);
+            break;
+        default:
+            QFAIL("no such operation in the table");
+        }
+        QCOMPARE(outcomes, QList<int>{cmd});
+        QTRY_COMPARE(peer.received(), first + "Host: 127.0.0.1\r\n" + kAccept1 + kAccept2 +
+                                          kContentType + extra + "\r\n" + data);
+    }
+
     void proxyAndHeaderInfoLines() {
         ScriptedPeer proxy;
         proxy.readRequest().send(Reply("HTTP/1.0 200 OK", "via proxy")).close();

@@ -636,8 +636,12 @@ private slots:
             raised = RaisedBy([&] { sock.ReadLn(); });
             waited = clock.elapsed();
             // Every later wait ends at once while the application quits.
-            const Raised again = RaisedBy([&] { sock.ReadLn(); });
-            QCOMPARE(again.message, "Socket readln aborted");
+            QCOMPARE(RaisedBy([&] { sock.ReadLn(); }).message, "Socket readln aborted");
+            sock.Disconnect();
+            sock.Host = "localhost";
+            QCOMPARE(RaisedBy([&] { sock.Connect(); }).message, "Host Lookup Canceled");
+            sock.Host = "127.0.0.1";
+            QCOMPARE(RaisedBy([&] { sock.Connect(); }).message, "Connection Canceled");
         });
         QCoreApplication::exec(); // returns once the wait above has unwound
         QCOMPARE(raised.className, "EAbortError");

@@ -54,8 +54,8 @@ ScriptedPeer& ScriptedPeer::sendInPieces(const QByteArray& bytes, const QList<in
     return *this;
 }
 
-ScriptedPeer& ScriptedPeer::stream(qint64 count) {
-    return add({Step::Stream, {}, count});
+ScriptedPeer& ScriptedPeer::stream(qint64 count, const QByteArray& pattern) {
+    return add({Step::Stream, pattern.isEmpty() ? QByteArray("x") : pattern, count});
 }
 
 ScriptedPeer& ScriptedPeer::pause(int ms) {
@@ -116,9 +116,12 @@ void ScriptedPeer::feedStream(int index) {
     auto& c = m_connections[index];
     if (c.streamLeft < 0 || c.finished)
         return;
+    // Whole patterns per block, so the stream stays the pattern repeated.
+    const QByteArray& pattern = m_scripts[c.script][c.step].bytes;
+    const QByteArray block = pattern.repeated(qMax<qsizetype>(1, 64 * 1024 / pattern.size()));
     while (c.streamLeft > 0 && c.socket->bytesToWrite() < 256 * 1024) {
-        const qint64 piece = qMin<qint64>(c.streamLeft, 64 * 1024);
-        c.socket->write(QByteArray(piece, 'x'));
+        const qint64 piece = qMin<qint64>(c.streamLeft, block.size());
+        c.socket->write(block.left(piece));
         c.streamLeft -= piece;
     }
     if (c.streamLeft == 0) {

@@ -28,8 +28,8 @@ public:
     ScriptedPeer& send(const QByteArray& bytes);
     // The bytes in pieces of the given sizes (repeated as needed), a pause between pieces.
     ScriptedPeer& sendInPieces(const QByteArray& bytes, const QList<int>& sizes, int gapMs);
-    // Sends count bytes of filler as fast as the client takes them.
-    ScriptedPeer& stream(qint64 count);
+    // Sends count bytes, the pattern repeated, as fast as the client takes them.
+    ScriptedPeer& stream(qint64 count, const QByteArray& pattern = "x");
     ScriptedPeer& pause(int ms);
     ScriptedPeer& close(); // orderly close after everything queued has gone out
     ScriptedPeer& reset(); // closes with a reset

@@ -2,12 +2,14 @@
 
 #include "platform/WindowTimer.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QIODevice>
 #include <QNetworkInterface>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -251,8 +253,6 @@ TPowersock::~TPowersock() {
     m_destroying = true;
     StatusMessage(8, "Destroy");
     TPowersock::Abort();
-    if (m_lookupId >= 0)
-        QHostInfo::abortHostLookup(m_lookupId);
     m_timer->setEnabled(false);
     try {
         RequestCloseSocket();
@@ -467,20 +467,26 @@ void TPowersock::ResolveRemoteHost() {
     m_lookupFailed = false;
     m_lookupActive = true;
     m_lookupId = -1;
-    const int id = QHostInfo::lookupHost(QString::fromStdString(name), this,
-                                         [this](const QHostInfo& info) { OnLookupResult(info); });
+    // The answer goes through the application object, which outlives this component: Qt
+    // leaks an answer whose receiver is gone.
+    QObject* context = QCoreApplication::instance();
+    if (!context)
+        context = this;
+    const int id =
+        QHostInfo::lookupHost(QString::fromStdString(name), context,
+                              [self = QPointer<TPowersock>(this)](const QHostInfo& info) {
+                                  if (self)
+                                      self->OnLookupResult(info);
+                              });
     if (m_lookupActive)
         m_lookupId = id;
     while (!m_lookupDone && !m_timedOut && !m_cancel)
         Wait(Await::Lookup);
     TimerOff();
-    if (m_lookupActive) {
-        // Ended by the time-out or a cancel: the late answer must not land.
-        if (m_lookupId >= 0)
-            QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupActive = false;
-        m_lookupId = -1;
-    }
+    // Ended by the time-out or a cancel, the lookup runs on; its late answer is ignored
+    // (aborting it would leak the answer's slot inside Qt).
+    m_lookupActive = false;
+    m_lookupId = -1;
     if (m_timedOut)
         throw ESockError("Host Lookup Timed Out");
     if (m_cancel)

@@ -80,8 +80,10 @@ public:
     virtual void Disconnect();
     virtual std::string Transaction(const std::string& command);
     virtual void Abort();
+    // Makes the current (or next) wait end with its cancel exception.
     void Cancel();
 
+    // Send every byte (NULs too), waiting with the event loop running while the socket is full.
     void Write(const std::string& text);
     void Writeln(const std::string& text);
     void SendFile(const std::string& name);

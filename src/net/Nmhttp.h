@@ -1,0 +1,95 @@
+// TNMHTTP: an HTTP/1.0 client on TPowersock; requests look blocking to the caller.
+#pragma once
+
+#include "net/Nmextstr.h"
+#include "net/Psock.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+enum CmdType : int {
+    CmdGET,
+    CmdOPTIONS,
+    CmdHEAD,
+    CmdPOST,
+    CmdPUT,
+    CmdPATCH,
+    CmdCOPY,
+    CmdMOVE,
+    CmdDELETE,
+    CmdLINK,
+    CmdUNLINK,
+    CmdTRACE,
+    CmdWRAPPED
+};
+
+// Optional request header values; an empty one is left out.
+struct THeaderInfo {
+    std::string LocalMailAddress;
+    std::string LocalProgram;
+    std::string Cookie;
+    std::string Referer;
+    std::string UserId;
+    std::string Password;
+};
+
+class TNMHTTP final : public TPowersock {
+    Q_OBJECT
+
+public:
+    using TResultEvent = std::function<void(CmdType Cmd)>;
+
+    // Redirect-like replies followed by one request before "Too many redirects".
+    static constexpr int MaxRepetitions = 20;
+    // A reply header or a body held in memory may not pass this.
+    static constexpr std::size_t MaxReplyInMemory = 64u * 1024u * 1024u;
+
+    explicit TNMHTTP(QObject* parent = nullptr);
+
+    // String mode: the reply's body and header texts. File mode: the names of their files.
+    std::string Body = "Default.htm";
+    std::string Header = "Head.txt";
+    THeaderInfo HeaderInfo;
+    bool InputFileMode = false;  // Body names the file that receives the body
+    bool OutputFileMode = false; // Header names a file; the data to send is a file name
+    TNotifyEvent OnAboutToSend;
+    TResultEvent OnSuccess;
+    TResultEvent OnFailure;
+    THandlerEvent OnRedirect;
+    TNotifyEvent OnAuthenticationNeeded;
+
+    void Abort() override;
+
+    void Get(const std::string& URL);
+    void Options(const std::string& URL);
+    void Head(const std::string& URL);
+    void Post(const std::string& URL, const std::string& PostData);
+    void Put(const std::string& URL, const std::string& PutData);
+    void Patch(const std::string& URL, const std::string& PatchData);
+    void Copy(const std::string& URL, const std::string& ToURI);
+    void Move(const std::string& URL, const std::string& ToURI);
+    void Delete(const std::string& URL);
+    void Link(const std::string& URL, const std::string& LinkData);
+    void UnLink(const std::string& URL, const std::string& LinkData);
+    void Trace(const std::string& URL, const std::string& TraceData);
+    void Wrapped(const std::string& URL, const std::string& WrappedData);
+
+private:
+    void Request(CmdType cmd, const std::string& url);
+    void HTTPConnect();
+    void ParseURL();
+    void AssembleHTTPHeader();
+    void SendHTTP();
+    void RemoveHeader();
+
+    std::string m_url;
+    std::string m_path;
+    TExStringList m_headers;
+    std::string m_location;
+    std::string m_cookie;
+    std::string m_sendData;
+    std::string m_uri;
+    CmdType m_cmd = CmdGET;
+    bool m_encodeFormData = true;
+};

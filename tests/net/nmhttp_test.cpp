@@ -1,0 +1,753 @@
+#include "net/Nmhttp.h"
+#include "support/ScriptedPeer.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+struct Raised {
+    QString className;
+    QString message;
+};
+
+template <typename F>
+Raised RaisedBy(F&& call) {
+    try {
+        call();
+    } catch (const Exception& e) {
+        return {QString::fromLatin1(e.ClassName()), QString::fromStdString(e.Message())};
+    }
+    return {};
+}
+
+const QByteArray kAccept1 =
+    "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n";
+const QByteArray kAccept2 =
+    "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n";
+const QByteArray kContentType = "Content-type: application/x-www-form-urlencoded\r\n";
+
+QByteArray GetRequest(const QByteArray& path, const QByteArray& host) {
+    return "GET " + path + " HTTP/1.0\r\nHost: " + host + "\r\n" + kAccept1 + kAccept2 +
+           kContentType + "\r\n";
+}
+
+QByteArray Reply(const QByteArray& status, const QByteArray& body,
+                 const QByteArray& headers = QByteArray()) {
+    return status + "\r\nServer: scripted\r\n" + headers + "\r\n" + body;
+}
+
+// Records the component's events by name, in the order they fire.
+struct EventLog {
+    QStringList events;
+
+    void attach(TNMHTTP& http) {
+        http.OnAboutToSend = [this](QObject*) { events << "AboutToSend"; };
+        http.OnHostResolved = [this](QObject*) { events << "HostResolved"; };
+        http.OnConnect = [this](QObject*) { events << "Connect"; };
+        http.OnPacketRecvd = [this](QObject*) { events << "PacketRecvd"; };
+        http.OnSuccess = [this](CmdType cmd) { events << QString("Success(%1)").arg(cmd); };
+        http.OnFailure = [this](CmdType cmd) { events << QString("Failure(%1)").arg(cmd); };
+        http.OnDisconnect = [this](QObject*) { events << "Disconnect"; };
+        http.OnRedirect = [this](bool&) { events << "Redirect"; };
+        http.OnAuthenticationNeeded = [this](QObject*) { events << "AuthenticationNeeded"; };
+        http.OnConnectionFailed = [this](QObject*) { events << "ConnectionFailed"; };
+        http.OnInvalidHost = [this](bool&) { events << "InvalidHost"; };
+        http.OnStatus = [this](QObject*, const std::string& s) {
+            events << "Status:" + QString::fromStdString(s);
+        };
+    }
+    // Runs of one event (packets, the double close) count once.
+    QStringList runs() const {
+        QStringList out;
+        for (const QString& e : events) {
+            if (out.isEmpty() || out.last() != e)
+                out << e;
+        }
+        return out;
+    }
+    // Runs, less a close noticed from the peer's side before the outcome: whether the
+    // peer's close arrives while the body is still awaited is a matter of timing.
+    QStringList ordered() const {
+        QStringList out = runs();
+        for (int i = 1; i < out.size(); ++i) {
+            if (out[i - 1] == "Disconnect" &&
+                (out[i].startsWith("Success") || out[i].startsWith("Failure"))) {
+                out.removeAt(i - 1);
+                break;
+            }
+        }
+        return out;
+    }
+};
+
+} // namespace
+
+class NmhttpTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void getSendsExactlyTheSixLines_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("host");
+        QTest::newRow("full URL") << "http://127.0.0.1:%1/dir/x.jpg" << QByteArray("/dir/x.jpg")
+                                  << QByteArray("127.0.0.1");
+        QTest::newRow("scheme and host only")
+            << "http://127.0.0.1:%1" << QByteArray("/") << QByteArray("127.0.0.1");
+        QTest::newRow("no scheme")
+            << "127.0.0.1:%1/a/b.jpg" << QByteArray("/a/b.jpg") << QByteArray("127.0.0.1");
+        QTest::newRow("host name") << "http://localhost:%1/qm/qm1M.jpg"
+                                   << QByteArray("/qm/qm1M.jpg") << QByteArray("localhost");
+        QTest::newRow("query kept") << "http://127.0.0.1:%1/x.jpg?a=1&b=2"
+                                    << QByteArray("/x.jpg?a=1&b=2") << QByteArray("127.0.0.1");
+    }
+    void getSendsExactlyTheSixLines() {
+        QFETCH(QString, url);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, host);
+        ScriptedPeer peer;
+        peer.readRequest().send(Reply("HTTP/1.1 200 OK", "body")).close();
+        TNMHTTP http;
+        http.Get(url.arg(peer.port()).toStdString());
+        QCOMPARE(peer.received(), GetRequest(path, host));
+        QCOMPARE(http.ReplyCode, 200);
+        QCOMPARE(http.Body, std::string("body"));
+    }
+
+    void bodyInManyChunksIsCapturedWhole() {
+        QByteArray body;
+        for (int i = 0; i < 5000; ++i)
+            body += char(i % 251);
+        const QByteArray header = "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n";
+        ScriptedPeer peer;
+        peer.readRequest().sendInPieces(header + body, {1, 7, 1, 1, 900, 1, 2000}, 3).close();
+        TNMHTTP http;
+        QList<int> seen;
+        http.OnPacketRecvd = [&](QObject*) { seen << http.ReceivedBytes; };
+        http.Get(peer.url("/big.jpg"));
+        QCOMPARE(QByteArray::fromStdString(http.Header), header);
+        QCOMPARE(QByteArray::fromStdString(http.Body), body);
+        QCOMPARE(http.ReceivedBytes, 5000);
+        QCOMPARE(http.ContentLength, 5000);
+        QVERIFY(seen.size() > 2);
+        QCOMPARE(seen.last(), 5000);
+        for (int i = 1; i < seen.size(); ++i)
+            QVERIFY(seen[i] > seen[i - 1]);
+    }
+
+    void contentLengthIsReadAsWritten_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("length");
+        QTest::newRow("none") << QByteArray() << 0;
+        QTest::newRow("one blank") << QByteArray("Content-Length: 123\r\n") << 123;
+        QTest::newRow("two blanks") << QByteArray("Content-Length:  123\r\n") << 123;
+        QTest::newRow("no blank") << QByteArray("Content-Length:123\r\n") << 0;
+        QTest::newRow("any case") << QByteArray("CONTENT-length: 77\r\n") << 77;
+        QTest::newRow("LF only") << QByteArray("Content-Length: 9\n") << 9;
+        QTest::newRow("text before the digits") << QByteArray("Content-Length: x5\r\n") << 5;
+        QTest::newRow("no digits") << QByteArray("Content-Length: many\r\n") << 0;
+        QTest::newRow("too big") << QByteArray("Content-Length: 99999999999\r\n") << INT32_MAX;
+    }
+    void contentLengthIsReadAsWritten() {
+        QFETCH(QByteArray, line);
+        QFETCH(int, length);
+        ScriptedPeer peer;
+        peer.readRequest().send(Reply("HTTP/1.1 200 OK", "0123456789", line)).close();
+        TNMHTTP http;
+        http.Get(peer.url("/x.jpg"));
+        QCOMPARE(http.ContentLength, length);
+        QCOMPARE(http.ReceivedBytes, 10); // the body is read to the close regardless
+        QCOMPARE(http.Body, std::string("0123456789"));
+    }
+
+    void statusLineGivesTheOutcome_data() {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("200") << QByteArray("HTTP/1.1 200 OK") << 200 << "Success(0)";
+        QTest::newRow("204") << QByteArray("HTTP/1.0 204 No Content") << 204 << "Success(0)";
+        QTest::newRow("404") << QByteArray("HTTP/1.0 404 Not Found") << 404 << "Failure(0)";
+        QTest::newRow("500") << QByteArray("HTTP/1.1 500 Oops") << 500 << "Failure(0)";
+        QTest::newRow("no reason") << QByteArray("HTTP/1.1 404") << 404 << "Failure(0)";
+        QTest::newRow("no number") << QByteArray("HTTP/1.1 OK") << 0 << "Success(0)";
+        QTest::newRow("not HTTP") << QByteArray("hello") << 0 << "Success(0)";
+    }
+    void statusLineGivesTheOutcome() {
+        QFETCH(QByteArray, status);
+        QFETCH(int, code);
+        QFETCH(QString, outcome);
+        ScriptedPeer peer;
+        peer.readRequest().send(Reply(status, "page")).close();
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        http.Get(peer.url("/x"));
+        QCOMPARE(http.ReplyCode, code);
+        QCOMPARE(log.events.count(outcome), 1);
+        QCOMPARE(log.events.filter(QRegularExpression("^(Success|Failure)")).size(), 1);
+        QCOMPARE(http.Body, std::string("page"));
+    }
+
+    void notFoundFiresOnFailureWithThePage() {
+        const QByteArray page = "<html><body>Not Found</body></html>";
+        ScriptedPeer peer;
+        peer.readRequest().send(Reply("HTTP/1.1 404 Not Found", page)).close();
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        const Raised raised = RaisedBy([&] { http.Get(peer.url("/missing.jpg")); });
+        QCOMPARE(raised.message, QString());
+        QCOMPARE(QByteArray::fromStdString(http.Body), page);
+        QCOMPARE(log.ordered(), (QStringList{"AboutToSend", "Connect", "PacketRecvd", "Failure(0)",
+                                             "Disconnect"}));
+    }
+
+    void eventOrderOfASuccessfulGet() {
+        ScriptedPeer peer;
+        peer.readRequest()
+            .sendInPieces(Reply("HTTP/1.1 200 OK", QByteArray(3000, 'b')), {40, 1000}, 5)
+            .close();
+        TNMHTTP http;
+        http.ReportLevel = 2;
+        EventLog log;
+        log.attach(http);
+        http.Get("http://localhost:" + std::to_string(peer.port()) + "/x.jpg");
+        QCOMPARE(log.ordered(),
+                 (QStringList{"AboutToSend", "HostResolved", "Connect", "PacketRecvd", "Success(0)",
+                              "Status:Transaction Completed", "Disconnect"}));
+        const int disconnects = log.events.count("Disconnect");
+        QVERIFY(disconnects == 1 || disconnects == 2);
+    }
+
+    void unauthorisedAsksForAuthenticationAfterTheClose() {
+        ScriptedPeer peer;
+        peer.readRequest().send(Reply("HTTP/1.0 401 Unauthorized", "no")).close();
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        http.Get(peer.url("/private"));
+        QCOMPARE(log.ordered(), (QStringList{"AboutToSend", "Connect", "PacketRecvd", "Failure(0)",
+                                             "Disconnect", "AuthenticationNeeded"}));
+        QCOMPARE(peer.connectionCount(), 1);
+    }
+
+    void redirectToAnotherHostAndPort() {
+        ScriptedPeer target;
+        target.readRequest().send(Reply("HTTP/1.1 200 OK", "final")).close();
+        ScriptedPeer first;
+        first.readRequest()
+            .send(Reply("HTTP/1.1 302 Found", "moved",
+                        "Set-Cookie: id=42\r\nLocation: " +
+                            QByteArray::fromStdString(target.url("/next.jpg")) + "\r\n"))
+            .close();
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        http.Get(first.url("/first.jpg"));
+        QCOMPARE(log.events.count("Redirect"), 1);
+        QCOMPARE(log.events.filter(QRegularExpression("^(Success|Failure)")),
+                 QStringList{"Success(0)"});
+        QCOMPARE(log.events.indexOf("Redirect") < log.events.indexOf("Success(0)"), true);
+        QCOMPARE(first.received(), GetRequest("/first.jpg", "127.0.0.1"));
+        QCOMPARE(first.connectionCount(), 1);
+        QCOMPARE(target.connectionCount(), 1);
+        QCOMPARE(http.HeaderInfo.Cookie, std::string("id=42"));
+        const QByteArray second = target.received();
+        QVERIFY(second.startsWith("GET /next.jpg HTTP/1.0\r\nHost: 127.0.0.1\r\n"));
+        QVERIFY(second.contains("\r\nCookie: id=42\r\n"));
+        QCOMPARE(http.Port, target.port());
+        QCOMPARE(http.Body, std::string("final"));
+        QCOMPARE(http.ReplyCode, 200);
+    }
+
+    void redirectToAPathStaysOnHostAndPort() {
+        ScriptedPeer peer;
+        peer.readRequest()
+            .send(Reply("HTTP/1.0 301 Moved", "", "Location: /moved/x.jpg\r\n"))
+            .close()
+            .next()
+            .readRequest()
+            .send(Reply("HTTP/1.0 200 OK", "here"))
+            .close();
+        TNMHTTP http;
+        http.Get(peer.url("/x.jpg"));
+        QCOMPARE(peer.connectionCount(), 2);
+        QCOMPARE(peer.received(1), GetRequest("/moved/x.jpg", "127.0.0.1"));
+        QCOMPARE(http.Body, std::string("here"));
+    }
+
+    void codesFrom303RepeatTheSameUrl() {
+        ScriptedPeer peer;
+        peer.readRequest()
+            .send(Reply("HTTP/1.0 303 See Other", "", "Location: /ignored\r\n"))
+            .close()
+            .next()
+            .readRequest()
+            .send(Reply("HTTP/1.0 200 OK", "again"))
+            .close();
+        TNMHTTP http;
+        http.Get(peer.url("/same"));
+        QCOMPARE(peer.received(1), GetRequest("/same", "127.0.0.1"));
+        QCOMPARE(http.Body, std::string("again"));
+    }
+
+    void redirectToABareNameGoesToTheHostOnPort80() {
+        ScriptedPeer port80(80); // only when this test may listen there
+        port80.readRequest().send(Reply("HTTP/1.0 200 OK", "on 80")).close();
+        ScriptedPeer peer;
+        peer.readRequest().send(Reply("HTTP/1.0 302 Found", "", "Location: other.jpg\r\n")).close();
+        TNMHTTP http;
+        http.TimeOut = 5000; // whatever else may own port 80 here must not hold us
+        QList<int> ports;
+        http.OnAboutToSend = [&](QObject*) { ports << http.Port; };
+        const Raised raised = RaisedBy([&] { http.Get(peer.url("/x.jpg")); });
+        QCOMPARE(ports, (QList<int>{peer.port(), 80}));
+        QCOMPARE(http.Host, std::string("127.0.0.1"));
+        if (port80.isListening()) {
+            QCOMPARE(raised.message, QString());
+            QCOMPARE(port80.received(), GetRequest("/other.jpg", "127.0.0.1"));
+            QCOMPARE(http.Body, std::string("on 80"));
+        }
+    }
+
+    void handledRedirectStops() {
+        ScriptedPeer peer;
+        peer.readRequest().send(Reply("HTTP/1.0 302 Found", "", "Location: /b\r\n")).close();
+        TNMHTTP http;
+        http.OnRedirect = [](bool& handled) { handled = true; };
+        http.Get(peer.url("/a"));
+        QCOMPARE(peer.connectionCount(), 1);
+        QCOMPARE(http.ReplyCode, 302);
+    }
+
+    void endlessRedirectsAreBounded() {
+        ScriptedPeer peer; // every connection replays this script
+        peer.readRequest().send(Reply("HTTP/1.0 302 Found", "", "Location: /loop\r\n")).close();
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        const Raised raised = RaisedBy([&] { http.Get(peer.url("/start")); });
+        QCOMPARE(raised.className, "ESockError");
+        QCOMPARE(raised.message, "Too many redirects");
+        QCOMPARE(peer.connectionCount(), 1 + TNMHTTP::MaxRepetitions);
+        QCOMPARE(log.events.count("Redirect"), 1 + TNMHTTP::MaxRepetitions);
+        QVERIFY(!http.Connected());
+    }
+
+    void closeWithoutAByteIsASuccess() {
+        ScriptedPeer peer;
+        peer.readRequest().close();
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        http.Get(peer.url("/x.jpg"));
+        QCOMPARE(http.ReplyCode, 0);
+        QCOMPARE(http.Header, std::string());
+        QCOMPARE(http.Body, std::string());
+        QCOMPARE(http.ReceivedBytes, 0);
+        QCOMPARE(log.events.filter(QRegularExpression("^(Success|Failure)")),
+                 QStringList{"Success(0)"});
+    }
+
+    void portAcrossThreeGets() {
+        ScriptedPeer port80(80);
+        port80.readRequest().send(Reply("HTTP/1.0 200 OK", "80")).close();
+        ScriptedPeer peer;
+        peer.readRequest().send(Reply("HTTP/1.0 200 OK", "ok")).close();
+        TNMHTTP http;
+        http.TimeOut = 5000;
+        http.Get(peer.url("/a.jpg"));
+        QCOMPARE(http.Port, peer.port());
+        // No ":" at all: the port of the last request stays.
+        http.Get("127.0.0.1/b.jpg");
+        QCOMPARE(http.Port, peer.port());
+        QCOMPARE(peer.received(1), GetRequest("/b.jpg", "127.0.0.1"));
+        // A scheme without a port means 80 again.
+        const Raised raised = RaisedBy([&] { http.Get("http://127.0.0.1/c.jpg"); });
+        QCOMPARE(http.Port, 80);
+        QCOMPARE(peer.connectionCount(), 2);
+        if (port80.isListening()) {
+            QCOMPARE(raised.message, QString());
+            QCOMPARE(port80.received(), GetRequest("/c.jpg", "127.0.0.1"));
+        }
+    }
+
+    void urlPartsSelectHostAndPort_data() {
+        QTest::addColumn<QString>("startHost");
+        QTest::addColumn<int>("startPort");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("host and port") << "" << 0 << "http://a.invalid:8080/d/x.jpg"
+                                       << "a.invalid" << 8080;
+        QTest::newRow("scheme resets the port") << "old.invalid" << 8080 << "http://a.invalid/x"
+                                                << "a.invalid" << 80;
+        QTest::newRow("no colon keeps the port") << "old.invalid" << 8080 << "a.invalid/x"
+                                                 << "a.invalid" << 8080;
+        QTest::newRow("path only keeps host and port") << "old.invalid" << 8081 << "/x.jpg"
+                                                       << "old.invalid" << 8081;
+        QTest::newRow("port 0 becomes 80") << "old.invalid" << 0 << "/x"
+                                           << "old.invalid" << 80;
+        QTest::newRow("gopher") << "" << 0 << "gopher://a.invalid/x"
+                                << "a.invalid" << 70;
+        QTest::newRow("ftp in capitals") << "" << 0 << "FTP://a.invalid/"
+                                         << "a.invalid" << 21;
+        QTest::newRow("host:port without scheme") << "" << 0 << "a.invalid:99/x"
+                                                  << "a.invalid" << 99;
+    }
+    void urlPartsSelectHostAndPort() {
+        QFETCH(QString, startHost);
+        QFETCH(int, startPort);
+        QFETCH(QString, url);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        TNMHTTP http;
+        http.Host = startHost.toStdString();
+        http.Port = startPort;
+        // Stop before connecting: the parse is all this looks at.
+        http.OnAboutToSend = [](QObject*) { throw Exception("stop"); };
+        QCOMPARE(RaisedBy([&] { http.Get(url.toStdString()); }).message, "stop");
+        QCOMPARE(QString::fromStdString(http.Host), host);
+        QCOMPARE(http.Port, port);
+    }
+
+    void badUrlsRaiseBeforeConnecting_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("className");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty") << ""
+                               << "Exception"
+                               << "Empty URL";
+        QTest::newRow("https") << "https://127.0.0.1/x"
+                               << "Exception"
+                               << "HTTP Secure Socket is not supported";
+        QTest::newRow("port not a number") << "http://127.0.0.1:8x/"
+                                           << "EConvertError"
+                                           << "'8x' は整数ではありません";
+        QTest::newRow("empty port") << "http://127.0.0.1:/"
+                                    << "EConvertError"
+                                    << "'' は整数ではありません";
+    }
+    void badUrlsRaiseBeforeConnecting() {
+        QFETCH(QString, url);
+        QFETCH(QString, className);
+        QFETCH(QString, message);
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        const Raised raised = RaisedBy([&] { http.Get(url.toStdString()); });
+        QCOMPARE(raised.className, className);
+        QCOMPARE(raised.message, message);
+        QCOMPARE(log.events, QStringList());
+    }
+
+    void unresolvableNameRaisesNullRemoteAddress() {
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        const Raised raised = RaisedBy([&] { http.Get("http://no-such-host.invalid/x.jpg"); });
+        QCOMPARE(raised.className, "ESockError");
+        QCOMPARE(raised.message, "Null Remote Address");
+        QCOMPARE(log.runs(), (QStringList{"AboutToSend", "InvalidHost", "Disconnect"}));
+    }
+
+    void closedPortRaisesConnectionFailed() {
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        const Raised raised = RaisedBy(
+            [&] { http.Get("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/x.jpg"); });
+        QCOMPARE(raised.className, "ESockError");
+        QCOMPARE(raised.message, "Connection Failed");
+        QCOMPARE(log.runs(), (QStringList{"AboutToSend", "ConnectionFailed", "Disconnect"}));
+    }
+
+    void timeOutEndsTheRequest_data() {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("className");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no answer to the connect") << "stalled"
+                                                  << "ESockError"
+                                                  << "Connection Timed out";
+        QTest::newRow("no reply") << "silent"
+                                  << "EAbortError"
+                                  << "Socket readln aborted";
+        QTest::newRow("body never ends") << "header only"
+                                         << "EAbortError"
+                                         << "Socket capture aborted";
+    }
+    void timeOutEndsTheRequest() {
+        QFETCH(QString, server);
+        QFETCH(QString, className);
+        QFETCH(QString, message);
+        StalledListener stalled;
+        QVERIFY(stalled.isReady());
+        ScriptedPeer peer;
+        peer.readRequest();
+        if (server == "header only")
+            peer.send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nonly part");
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        http.TimeOut = 200;
+        const quint16 port = server == "stalled" ? stalled.port() : peer.port();
+        const Raised raised =
+            RaisedBy([&] { http.Get("http://127.0.0.1:" + std::to_string(port) + "/x.jpg"); });
+        QCOMPARE(raised.className, className);
+        QCOMPARE(raised.message, message);
+        QCOMPARE(log.events.filter(QRegularExpression("^(Success|Failure)")), QStringList());
+        QCOMPARE(log.events.last(), "Disconnect");
+        QVERIFY(!http.Connected());
+        if (server != "stalled")
+            QTRY_VERIFY(peer.clientClosed());
+    }
+
+    void abortFromATimerEndsTheWait() {
+        ScriptedPeer peer;
+        peer.readRequest(); // then silence; TimeOut 0 would wait for ever
+        TNMHTTP http;
+        QTimer::singleShot(150, &http, [&] { http.Abort(); });
+        QElapsedTimer clock;
+        clock.start();
+        const Raised raised = RaisedBy([&] { http.Get(peer.url("/x.jpg")); });
+        QCOMPARE(raised.className, "EAbortError");
+        QCOMPARE(raised.message, "Socket readln aborted");
+        QVERIFY(clock.elapsed() >= 140);
+    }
+
+    void timerKeepsFiringWhileGetWaits() {
+        ScriptedPeer peer;
+        peer.readRequest().pause(300).send(Reply("HTTP/1.0 200 OK", "late")).close();
+        TNMHTTP http;
+        int ticks = 0;
+        QTimer timer;
+        timer.setInterval(20);
+        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start();
+        http.Get(peer.url("/x.jpg"));
+        QCOMPARE(http.Body, std::string("late"));
+        QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+    }
+
+    void quittingTheApplicationEndsGet() {
+        ScriptedPeer peer;
+        peer.readRequest(); // never answers
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        Raised raised;
+        QTimer::singleShot(0, &http, [&] {
+            QTimer::singleShot(100, [] { QCoreApplication::exit(0); });
+            raised = RaisedBy([&] { http.Get(peer.url("/x.jpg")); });
+        });
+        QElapsedTimer clock;
+        clock.start();
+        QCoreApplication::exec();
+        QVERIFY(clock.elapsed() < 5000);
+        QCOMPARE(raised.className, "EAbortError");
+        QCOMPARE(raised.message, "Socket readln aborted");
+        QCOMPARE(log.events.last(), "Disconnect");
+        QVERIFY(!http.Connected());
+    }
+
+    void overlongHeaderLineIsRefused() {
+        ScriptedPeer peer;
+        peer.readRequest()
+            .send("HTTP/1.0 200 OK\r\nX-Long: " + QByteArray(70000, 'v') + "\r\n\r\n")
+            .pause(2000)
+            .close();
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        const Raised raised = RaisedBy([&] { http.Get(peer.url("/x.jpg")); });
+        QCOMPARE(raised.className, "ESockError");
+        QCOMPARE(raised.message, "Header line too long");
+        QCOMPARE(log.events.filter(QRegularExpression("^(Success|Failure)")), QStringList());
+        QTRY_VERIFY(peer.clientClosed());
+    }
+
+    void bodyPastSixtyFourMibIsRefused() {
+        ScriptedPeer peer;
+        peer.readRequest()
+            .send("HTTP/1.0 200 OK\r\n\r\n")
+            .stream(qint64(TNMHTTP::MaxReplyInMemory) + 1)
+            .close();
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        const Raised raised = RaisedBy([&] { http.Get(peer.url("/huge.jpg")); });
+        QCOMPARE(raised.className, "ESockError");
+        QCOMPARE(raised.message, "Reply body too large");
+        QCOMPARE(log.events.filter(QRegularExpression("^(Success|Failure)")), QStringList());
+        QVERIFY(!http.Connected());
+    }
+
+    void endlessHeaderIsRefused() {
+        const QByteArray line = "X-Filler: " + QByteArray(60000, 'v') + "\r\n";
+        ScriptedPeer peer;
+        peer.readRequest()
+            .send("HTTP/1.0 200 OK\r\n")
+            .stream(qint64(TNMHTTP::MaxReplyInMemory) + line.size(), line)
+            .close();
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        const Raised raised = RaisedBy([&] { http.Get(peer.url("/x.jpg")); });
+        QCOMPARE(raised.className, "ESockError");
+        QCOMPARE(raised.message, "Reply header too large");
+        QCOMPARE(log.events.filter(QRegularExpression("^(Success|Failure)")), QStringList());
+        QVERIFY(http.Header.size() <= TNMHTTP::MaxReplyInMemory);
+    }
+
+    void requestOperations_data() {
+        QTest::addColumn<int>("cmd");
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("extra");
+        QTest::addColumn<QByteArray>("data");
+        QTest::newRow("OPTIONS") << int(CmdOPTIONS) << QByteArray("OPTIONS /r HTTP/1.0\r\n")
+                                 << QByteArray() << QByteArray();
+        QTest::newRow("HEAD") << int(CmdHEAD) << QByteArray("HEAD /r HTTP/1.0\r\n") << QByteArray()
+                              << QByteArray();
+        QTest::newRow("PUT") << int(CmdPUT) << QByteArray("PUT /r HTTP/1.0\r\n")
+                             << QByteArray("Content-Length: 6\r\n") << QByteArray("a b&c!");
+        QTest::newRow("PATCH") << int(CmdPATCH) << QByteArray("PATCH /r HTTP/1.0\r\n")
+                               << QByteArray("Content-Length: 6\r\n") << QByteArray("a b&c!");
+        QTest::newRow("COPY") << int(CmdCOPY) << QByteArray("COPY /r HTTP/1.0\r\n")
+                              << QByteArray("URI-header: /to\r\n") << QByteArray();
+        QTest::newRow("MOVE") << int(CmdMOVE) << QByteArray("MOVE /r HTTP/1.0\r\n")
+                              << QByteArray("URI-header: /to\r\n") << QByteArray();
+        QTest::newRow("DELETE") << int(CmdDELETE) << QByteArray("DELETE /r HTTP/1.0\r\n")
+                                << QByteArray() << QByteArray();
+        QTest::newRow("LINK") << int(CmdLINK) << QByteArray("LINK /r HTTP/1.0\r\n")
+                              << QByteArray("Link: /to\r\nContent-Length: 8\r\n") << QByteArray();
+        QTest::newRow("UNLINK") << int(CmdUNLINK) << QByteArray("UNLINK /r HTTP/1.0\r\n")
+                                << QByteArray("Link: /to\r\nContent-Length: 8\r\n") << QByteArray();
+        QTest::newRow("TRACE") << int(CmdTRACE) << QByteArray("TRACE /r HTTP/1.0\r\n")
+                               << QByteArray("Content-Length: 6\r\n") << QByteArray("a b&c!");
+        QTest::newRow("WRAPPED") << int(CmdWRAPPED) << QByteArray()
+                                 << QByteArray("Content-Length: 6\r\n") << QByteArray("a b&c!");
+    }
+    void requestOperations() {
+        QFETCH(int, cmd);
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, extra);
+        QFETCH(QByteArray, data);
+        ScriptedPeer peer;
+        peer.readRequest().pause(50).send(Reply("HTTP/1.0 200 OK", "done")).close();
+        TNMHTTP http;
+        QList<int> outcomes;
+        http.OnSuccess = [&](CmdType done) { outcomes << done; };
+        const std::string url = peer.url("/r");
+        const std::string payload = "a b&c!";
+        switch (CmdType(cmd)) {
+        case CmdOPTIONS:
+            http.Options(url);
+            break;
+        case CmdHEAD:
+            http.Head(url);
+            break;
+        case CmdPUT:
+            http.Put(url, payload);
+            break;
+        case CmdPATCH:
+            http.Patch(url, payload);
+            break;
+        case CmdCOPY:
+            http.Copy(url, "/to");
+            break;
+        case CmdMOVE:
+            http.Move(url, "/to");
+            break;
+        case CmdDELETE:
+            http.Delete(url);
+            break;
+        case CmdLINK:
+            http.Link(url, "/to");
+            break;
+        case CmdUNLINK:
+            http.UnLink(url, "/to");
+            break;
+        case CmdTRACE:
+            http.Trace(url, payload);
+            break;
+        case CmdWRAPPED:
+            http.Wrapped(url, payload);
+            break;
+        default:
+            QFAIL("no such operation in the table");
+        }
+        QCOMPARE(outcomes, QList<int>{cmd});
+        QTRY_COMPARE(peer.received(), first + "Host: 127.0.0.1\r\n" + kAccept1 + kAccept2 +
+                                          kContentType + extra + "\r\n" + data);
+    }
+
+    void proxyAndHeaderInfoLines() {
+        ScriptedPeer proxy;
+        proxy.readRequest().send(Reply("HTTP/1.0 200 OK", "via proxy")).close();
+        TNMHTTP http;
+        http.Proxy = "127.0.0.1";
+        http.ProxyPort = proxy.port();
+        http.HeaderInfo.LocalProgram = "Quillmet";
+        http.HeaderInfo.LocalMailAddress = "me@example.invalid";
+        http.HeaderInfo.Cookie = "a=b";
+        http.HeaderInfo.Referer = "http://ref.invalid/";
+        http.HeaderInfo.UserId = "user";
+        http.HeaderInfo.Password = "pass";
+        http.Get("http://target.invalid/dir/x.jpg");
+        QCOMPARE(proxy.received(), "GET http://target.invalid/dir/x.jpg HTTP/1.0\r\n"
+                                   "Proxy-Connection: Keep-Alive\r\n"
+                                   "Host: target.invalid\r\n" +
+                                       kAccept1 + kAccept2 +
+                                       "User-Agent: Quillmet\r\n"
+                                       "From: me@example.invalid\r\n"
+                                       "Cookie: a=b\r\n"
+                                       "Referer: http://ref.invalid/\r\n"
+                                       "Authorization: Basic dXNlcjpwYXNz\r\n" +
+                                       kContentType + "\r\n");
+        QCOMPARE(http.Body, std::string("via proxy"));
+    }
+
+    void postSendsEncodedFormData() {
+        ScriptedPeer peer;
+        peer.readRequest().pause(50).send(Reply("HTTP/1.0 200 OK", "posted")).close();
+        TNMHTTP http;
+        http.Post(peer.url("/form"), "a b&c=d/\xC3\xA9");
+        const QByteArray data = "a+b%26c%3Dd%2F%C3%A9";
+        QTRY_COMPARE(peer.received(), "POST /form HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept1 +
+                                          kAccept2 + kContentType + "Content-Length: 20\r\n\r\n" +
+                                          data);
+    }
+
+    void fileModesUseTheNamedFiles() {
+        QTemporaryDir dir;
+        const QByteArray reply = Reply("HTTP/1.0 200 OK", "file body", "Content-Length: 9\r\n");
+        ScriptedPeer peer;
+        peer.readRequest().pause(50).send(reply).close();
+        QFile upload(dir.filePath("send.dat"));
+        QVERIFY(upload.open(QIODevice::WriteOnly));
+        upload.write("raw upload bytes");
+        upload.close();
+
+        TNMHTTP http;
+        http.InputFileMode = true;
+        http.OutputFileMode = true;
+        http.Body = dir.filePath("body.jpg").toStdString();
+        http.Header = dir.filePath("head.txt").toStdString();
+        http.Put(peer.url("/up"), upload.fileName().toStdString());
+
+        QFile body(QString::fromStdString(http.Body));
+        QVERIFY(body.open(QIODevice::ReadOnly));
+        QCOMPARE(body.readAll(), QByteArray("file body"));
+        QFile head(QString::fromStdString(http.Header));
+        QVERIFY(head.open(QIODevice::ReadOnly));
+        QCOMPARE(head.readAll(), reply.left(reply.indexOf("\r\n\r\n") + 4));
+        QCOMPARE(http.ContentLength, 9);
+        QTRY_VERIFY(peer.received().endsWith("Content-Length: 16\r\n\r\nraw upload bytes"));
+    }
+};
+
+QTEST_MAIN(NmhttpTest)
+#include "nmhttp_test.moc"

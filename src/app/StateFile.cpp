@@ -429,6 +429,12 @@ StateReadResult ReadState(std::string_view data, StateTarget& target) {
     return result;
 }
 
+StateReadResult ReadState(std::string_view data, StateSnapshot& state)
+{
+    SnapshotTarget target(state);
+    return ReadState(data, target);
+}
+
 StateReadResult ReadStateFile(const QString& path, StateTarget& target) {
     StateReadResult result;
     if (!QFileInfo::exists(path)) {

@@ -114,6 +114,7 @@ struct StateWriteResult {
 // Whatever the outcome, the URL box is then made visible (a file written in upload mode
 // hides it).
 StateReadResult ReadState(std::string_view data, StateTarget& target);
+StateReadResult ReadState(std::string_view data, StateSnapshot& state);
 
 // As ReadState, from a file. A missing file is read as nothing at all (status Missing, the
 // target untouched); a file that cannot be opened, or larger than MaxStateFileSize, fails.

@@ -92,6 +92,8 @@ class Reader final {
 public:
     explicit Reader(std::string_view data)
         : m_data(data) {}
+    // The reader keeps a view: the data must outlive it.
+    explicit Reader(std::string&&) = delete;
 
     std::size_t Position() const noexcept { return m_pos; }
     bool AtEnd() const noexcept { return m_pos == m_data.size(); }

@@ -412,7 +412,8 @@ private slots:
         s.ListBox1 = {QStringLiteral("first"), line, QStringLiteral("last")};
         std::string bytes;
         const StateSnapshot read = roundTrip(s, &bytes);
-        const auto* items = find(parse(bytes)[4], "Items.Strings");
+        const auto records = parse(bytes);
+        const auto* items = find(records[4], "Items.Strings");
         QVERIFY(items);
         QCOMPARE(items->value.tag, Tag::List);
         QCOMPARE(items->value.items.size(), std::size_t(3));

@@ -429,8 +429,7 @@ StateReadResult ReadState(std::string_view data, StateTarget& target) {
     return result;
 }
 
-StateReadResult ReadState(std::string_view data, StateSnapshot& state)
-{
+StateReadResult ReadState(std::string_view data, StateSnapshot& state) {
     SnapshotTarget target(state);
     return ReadState(data, target);
 }

@@ -19,13 +19,13 @@ namespace {
 
 enum class Kind { Integer, Text, Ident, IdentOrInteger, Boolean, Set, Strings };
 
-struct PropertySpec {
+struct PropertyDef {
     std::string_view name;
     Kind kind;
 };
 
 // The properties a control of each class may carry in the file, whichever record it is.
-constexpr PropertySpec EditProperties[] = {
+constexpr PropertyDef EditProperties[] = {
     {"Left", Kind::Integer},
     {"Top", Kind::Integer},
     {"Width", Kind::Integer},
@@ -44,7 +44,7 @@ constexpr PropertySpec EditProperties[] = {
     {"Visible", Kind::Boolean},
 };
 
-constexpr PropertySpec ListBoxProperties[] = {
+constexpr PropertyDef ListBoxProperties[] = {
     {"Left", Kind::Integer},
     {"Top", Kind::Integer},
     {"Width", Kind::Integer},
@@ -61,7 +61,7 @@ constexpr PropertySpec ListBoxProperties[] = {
     {"TabOrder", Kind::Integer},
 };
 
-constexpr PropertySpec LabelProperties[] = {
+constexpr PropertyDef LabelProperties[] = {
     {"Left", Kind::Integer},
     {"Top", Kind::Integer},
     {"Width", Kind::Integer},
@@ -78,7 +78,7 @@ constexpr PropertySpec LabelProperties[] = {
 
 enum class Control { Edit, ListBox, HiddenLabel, RecordLabel };
 
-struct RecordSpec {
+struct RecordLayout {
     const char* name;
     Control control;
     int left;
@@ -90,22 +90,22 @@ struct RecordSpec {
     LabelState StateSnapshot::*label = nullptr;
 };
 
-constexpr RecordSpec editRecord(const char* name, int left, int width, int tabOrder, bool hints,
-                                EditState StateSnapshot::*edit) {
+constexpr RecordLayout editRecord(const char* name, int left, int width, int tabOrder, bool hints,
+                                  EditState StateSnapshot::*edit) {
     return {name, Control::Edit, left, 24, width, tabOrder, hints, edit, nullptr};
 }
 
-constexpr RecordSpec labelRecord(const char* name, Control control, int left, int top,
-                                 LabelState StateSnapshot::*label) {
+constexpr RecordLayout labelRecord(const char* name, Control control, int left, int top,
+                                   LabelState StateSnapshot::*label) {
     return {name, control, left, top, 0, 0, false, nullptr, label};
 }
 
-const std::array<RecordSpec, StateRecordCount> Records = {
+const std::array<RecordLayout, StateRecordCount> Records = {
     editRecord("Edit3", 8, 161, 12, false, &StateSnapshot::Edit3),
     editRecord("Edit8", 184, 161, 13, true, &StateSnapshot::Edit8),
     labelRecord("Label15", Control::HiddenLabel, 120, 56, &StateSnapshot::Label15),
     editRecord("Edit7", 8, 337, 0, false, &StateSnapshot::Edit7),
-    RecordSpec{"ListBox1", Control::ListBox, 8, 344},
+    RecordLayout{"ListBox1", Control::ListBox, 8, 344},
     labelRecord("Label31", Control::HiddenLabel, 88, 48, &StateSnapshot::Label31),
     labelRecord("Label32", Control::HiddenLabel, 56, 48, &StateSnapshot::Label32),
     labelRecord("Label33", Control::HiddenLabel, 8, 48, &StateSnapshot::Label33),
@@ -121,7 +121,7 @@ const std::array<RecordSpec, StateRecordCount> Records = {
     labelRecord("Label44", Control::HiddenLabel, 352, 296, &StateSnapshot::Label44),
 };
 
-std::span<const PropertySpec> propertiesOf(Control control) {
+std::span<const PropertyDef> propertiesOf(Control control) {
     switch (control) {
     case Control::Edit:
         return EditProperties;
@@ -157,10 +157,10 @@ public:
     explicit RecordWriter(tpf0::Writer& writer)
         : w(writer) {}
 
-    void begin(const RecordSpec& spec) {
+    void begin(const RecordLayout& layout) {
         w.WriteSignature();
-        w.WriteShortString(className(spec.control));
-        w.WriteShortString(spec.name);
+        w.WriteShortString(className(layout.control));
+        w.WriteShortString(layout.name);
     }
     void end() {
         w.WriteEndMarker(); // properties
@@ -208,17 +208,17 @@ private:
     tpf0::Writer& w;
 };
 
-void writeEdit(RecordWriter& out, const RecordSpec& spec, const EditState& edit) {
-    out.begin(spec);
-    out.bounds(spec.left, spec.top, spec.width, 21);
+void writeEdit(RecordWriter& out, const RecordLayout& layout, const EditState& edit) {
+    out.begin(layout);
+    out.bounds(layout.left, layout.top, layout.width, 21);
     out.font("clWindowText", -13);
     out.ident("ImeMode", "imDisable");
     out.boolean("ParentFont", false);
-    if (spec.hints) {
+    if (layout.hints) {
         out.boolean("ParentShowHint", false);
         out.boolean("ShowHint", true);
     }
-    out.integer("TabOrder", spec.tabOrder);
+    out.integer("TabOrder", layout.tabOrder);
     if (!edit.Text.isEmpty())
         out.text("Text", edit.Text);
     if (!edit.Visible)
@@ -226,9 +226,9 @@ void writeEdit(RecordWriter& out, const RecordSpec& spec, const EditState& edit)
     out.end();
 }
 
-void writeListBox(RecordWriter& out, const RecordSpec& spec, const QStringList& history) {
-    out.begin(spec);
-    out.bounds(spec.left, spec.top, 569, 73);
+void writeListBox(RecordWriter& out, const RecordLayout& layout, const QStringList& history) {
+    out.begin(layout);
+    out.bounds(layout.left, layout.top, 569, 73);
     out.boolean("TabStop", false);
     out.font("clWindowText", -11);
     out.integer("ItemHeight", 11);
@@ -239,12 +239,12 @@ void writeListBox(RecordWriter& out, const RecordSpec& spec, const QStringList& 
     out.end();
 }
 
-void writeLabel(RecordWriter& out, const RecordSpec& spec, const LabelState& label) {
-    out.begin(spec);
-    out.bounds(spec.left, spec.top, label.Width, 12);
+void writeLabel(RecordWriter& out, const RecordLayout& layout, const LabelState& label) {
+    out.begin(layout);
+    out.bounds(layout.left, layout.top, label.Width, 12);
     if (!label.Caption.isEmpty())
         out.text("Caption", label.Caption);
-    if (spec.control == Control::RecordLabel) {
+    if (layout.control == Control::RecordLabel) {
         out.font("clNavy", -12);
         out.boolean("ParentFont", false);
         if (!label.Visible)
@@ -290,7 +290,7 @@ QString identText(const std::string& bytes) {
     return QString::fromStdString(Cp932ToUtf8Lenient(bytes));
 }
 
-StateValue readValue(tpf0::Reader& reader, const PropertySpec& property) {
+StateValue readValue(tpf0::Reader& reader, const PropertyDef& property) {
     const std::size_t at = reader.Position();
     const Tag tag = reader.ReadTag();
     const auto wrongKind = [&] {
@@ -346,22 +346,22 @@ StateValue readValue(tpf0::Reader& reader, const PropertySpec& property) {
     }
 }
 
-// Reads record `spec` whole before anything of it is applied.
-std::vector<Entry> readRecord(tpf0::Reader& reader, const RecordSpec& spec) {
+// Reads record `layout` whole before anything of it is applied.
+std::vector<Entry> readRecord(tpf0::Reader& reader, const RecordLayout& layout) {
     reader.ReadSignature();
     reader.ReadShortString(); // the class name is not checked
     const std::size_t nameAt = reader.Position();
     const std::string name = reader.ReadShortString();
-    if (name != spec.name)
+    if (name != layout.name)
         throw tpf0::EReadError(nameAt, "the record names \"" + name + "\"");
 
-    const auto known = propertiesOf(spec.control);
+    const auto known = propertiesOf(layout.control);
     std::vector<Entry> entries;
     while (!reader.ReadEndMarker()) {
         const std::size_t at = reader.Position();
         const std::string property = reader.ReadShortString();
         const auto found = std::find_if(known.begin(), known.end(),
-                                        [&](const PropertySpec& p) { return p.name == property; });
+                                        [&](const PropertyDef& p) { return p.name == property; });
         if (found == known.end())
             throw tpf0::EReadError(at, "unknown property \"" + property + "\"");
         entries.push_back({found->name, readValue(reader, *found)});
@@ -385,17 +385,17 @@ const char* StateRecordName(StateRecord record) {
 }
 
 void SnapshotTarget::Apply(StateRecord record, std::string_view property, const StateValue& value) {
-    const RecordSpec& spec = Records.at(static_cast<std::size_t>(record));
+    const RecordLayout& layout = Records.at(static_cast<std::size_t>(record));
     const auto* text = std::get_if<QString>(&value);
     const auto* flag = std::get_if<bool>(&value);
-    if (spec.edit) {
-        EditState& edit = m_state.*spec.edit;
+    if (layout.edit) {
+        EditState& edit = m_state.*layout.edit;
         if (property == "Text" && text)
             edit.Text = *text;
         else if (property == "Visible" && flag)
             edit.Visible = *flag;
-    } else if (spec.label) {
-        LabelState& label = m_state.*spec.label;
+    } else if (layout.label) {
+        LabelState& label = m_state.*layout.label;
         if (property == "Caption" && text)
             label.Caption = *text;
         else if (property == "Visible" && flag)
@@ -409,18 +409,19 @@ void SnapshotTarget::Apply(StateRecord record, std::string_view property, const 
 StateReadResult ReadState(std::string_view data, StateTarget& target) {
     StateReadResult result;
     tpf0::Reader reader(data);
-    for (const RecordSpec& spec : Records) {
+    for (const RecordLayout& layout : Records) {
         std::vector<Entry> entries;
         try {
-            entries = readRecord(reader, spec);
+            entries = readRecord(reader, layout);
         } catch (const Exception& e) {
             result.status = StateReadResult::Status::Failed;
-            result.reason = QStringLiteral("record %1 (%2): %3")
-                                .arg(result.recordsRead + 1)
-                                .arg(QLatin1String(spec.name), QString::fromStdString(e.Message()));
+            result.reason =
+                QStringLiteral("record %1 (%2): %3")
+                    .arg(result.recordsRead + 1)
+                    .arg(QLatin1String(layout.name), QString::fromStdString(e.Message()));
             break;
         }
-        const auto record = static_cast<StateRecord>(&spec - Records.data());
+        const auto record = static_cast<StateRecord>(&layout - Records.data());
         for (const Entry& entry : entries)
             target.Apply(record, entry.name, entry.value);
         ++result.recordsRead;
@@ -441,15 +442,17 @@ StateReadResult ReadStateFile(const QString& path, StateTarget& target) {
         return result;
     }
     QFile file(path);
-    QByteArray data;
-    if (file.open(QIODevice::ReadOnly))
-        data = file.read(MaxStateFileSize + 1);
-    if (!file.isOpen() || file.error() != QFileDevice::NoError) {
+    if (!file.open(QIODevice::ReadOnly)) {
         result.reason = path + QStringLiteral(": ") + file.errorString();
-    } else if (data.size() > MaxStateFileSize) {
+    } else if (file.isSequential()) {
+        result.reason = path + QStringLiteral(": not a regular file");
+    } else if (file.size() > MaxStateFileSize) {
         result.reason = path + QStringLiteral(": larger than %1 bytes").arg(MaxStateFileSize);
     } else {
-        return ReadState(std::string_view(data.constData(), std::size_t(data.size())), target);
+        const QByteArray data = file.readAll();
+        if (file.error() == QFileDevice::NoError)
+            return ReadState(std::string_view(data.constData(), std::size_t(data.size())), target);
+        result.reason = path + QStringLiteral(": ") + file.errorString();
     }
     result.status = StateReadResult::Status::Failed;
     finishRead(result, target);
@@ -464,17 +467,17 @@ StateReadResult ReadStateFile(const QString& path, StateSnapshot& state) {
 std::string EncodeState(const StateSnapshot& state) {
     tpf0::Writer writer;
     RecordWriter out(writer);
-    for (const RecordSpec& spec : Records) {
-        switch (spec.control) {
+    for (const RecordLayout& layout : Records) {
+        switch (layout.control) {
         case Control::Edit:
-            writeEdit(out, spec, state.*spec.edit);
+            writeEdit(out, layout, state.*layout.edit);
             break;
         case Control::ListBox:
-            writeListBox(out, spec, state.ListBox1);
+            writeListBox(out, layout, state.ListBox1);
             break;
         case Control::HiddenLabel:
         case Control::RecordLabel:
-            writeLabel(out, spec, state.*spec.label);
+            writeLabel(out, layout, state.*layout.label);
             break;
         }
     }

@@ -710,11 +710,14 @@ private slots:
         QTest::newRow("empty file") << "empty";
         QTest::newRow("a directory") << "directory";
         QTest::newRow("larger than the limit") << "huge";
+        QTest::newRow("an endless device") << "device";
     }
     void otherFileProblemsFailCleanly() {
         QFETCH(QString, kind);
         if (kind == "directory") {
             QVERIFY(QDir(m_dir.path()).mkdir("qm1.dat"));
+        } else if (kind == "device") {
+            QVERIFY(QFile::link("/dev/zero", path()));
         } else {
             QFile file(path());
             QVERIFY(file.open(QIODevice::WriteOnly));

@@ -41,7 +41,7 @@ int RunQuillmet(int argc, char* argv[]) {
     // SIGTERM, SIGINT and SIGHUP close the main window as its close box does.
     InstallTerminationSignals([](int) {
         if (Form1)
-            Form1->close();
+            Form1->CloseForSignal();
     });
 
     try {

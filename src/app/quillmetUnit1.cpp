@@ -406,6 +406,8 @@ void TForm1::AppendHistoryLine(const QString& line, int cap) {
     ListBox1->addItem(line);
     if (ListBox1->count() > cap)
         delete ListBox1->takeItem(0);
+    // What was measured survives a crash.
+    SaveStateQuietly();
 }
 
 void TForm1::FormCreate() {

@@ -24,6 +24,7 @@ class WindowTimer;
 class TNMHTTP;
 class TClientSocket;
 class TCustomWinSocket;
+struct StateSnapshot;
 enum CmdType : int;
 
 class TForm1 final : public QMainWindow {
@@ -48,9 +49,14 @@ public:
     // then holds more than cap lines (at most one line per append).
     void AppendHistoryLine(const QString& line, int cap);
 
-    // The state file "qm1.dat" in the current directory: read by FormCreate, written by FormClose.
+    // The state file "qm1.dat" in the current directory: read by FormCreate, written by
+    // FormClose and after every line appended to the history.
     void ReadStateFile();
     void WriteStateFile();
+
+    // Closes the window for a termination signal: a failed save is reported on
+    // standard error instead of asking the user.
+    void CloseForSignal();
 
     // --- handlers of the main window ---
     void FormCreate();
@@ -313,7 +319,13 @@ private:
     void RunClosingSteps();
     bool m_roundAnswered = false;
 
+    // What the state file carries, taken from the controls, and the way back.
+    StateSnapshot CaptureState() const;
+    void ApplyState(const StateSnapshot& state);
+    void SaveStateQuietly() const;
+
     QStringList m_arguments;
+    bool m_closingForSignal = false;
     QLabel* m_statusText = nullptr;
     bool m_closed = false;
 };

@@ -3,6 +3,7 @@
 #include "platform/TerminationSignals.h"
 #include "platform/WindowTimer.h"
 #include "support/MessageRecorder.h"
+#include "support/TempWorkDir.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -17,6 +18,7 @@
 #include <QTextEdit>
 #include <QtTest>
 #include <csignal>
+#include <optional>
 
 namespace {
 // True once the process has installed a handler for the signal (its SigCgt mask).
@@ -48,7 +50,8 @@ class Form1Test : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { QDir::setCurrent(m_dir.path()); }
+    void init() { m_cwd.emplace(); }
+    void cleanup() { m_cwd.reset(); }
 
     void controlsHaveTheirCaptionsHintsAndVisibility_data() {
         QTest::addColumn<QString>("name");
@@ -294,8 +297,7 @@ private slots:
         QVERIFY(other.Label41->isHidden());
     }
 
-    void commandLineCount_data()
-    {
+    void commandLineCount_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("count");
         QTest::addColumn<bool>("started");
@@ -308,8 +310,7 @@ private slots:
         QTest::newRow("two arguments") << QStringList{"3", "2"} << 0 << false << "";
         QTest::newRow("abc") << QStringList{"abc"} << 0 << false << "'abc' は整数ではありません";
     }
-    void commandLineCount()
-    {
+    void commandLineCount() {
         QFETCH(QStringList, arguments);
         QFETCH(int, count);
         QFETCH(bool, started);
@@ -445,7 +446,7 @@ private slots:
     void programExitsZeroOnSignals() {
         QFETCH(int, sig);
         QProcess program;
-        program.setWorkingDirectory(m_dir.path());
+        program.setWorkingDirectory(m_cwd->path());
         auto env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         program.setProcessEnvironment(env);
@@ -459,7 +460,7 @@ private slots:
     }
 
 private:
-    QTemporaryDir m_dir;
+    std::optional<TempWorkDir> m_cwd;
 };
 
 QTEST_MAIN(Form1Test)

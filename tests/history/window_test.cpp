@@ -2,6 +2,7 @@
 #include "app/quillmetUnit1.h"
 #include "measure/RunResult.h"
 #include "support/MessageRecorder.h"
+#include "support/TempWorkDir.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QtTest>
+#include <optional>
 
 namespace {
 const QString kStale = QStringLiteral("clipboard before");
@@ -67,7 +69,11 @@ private:
     }
 
 private slots:
-    void init() { QGuiApplication::clipboard()->setText(kStale); }
+    void init() {
+        m_cwd.emplace();
+        QGuiApplication::clipboard()->setText(kStale);
+    }
+    void cleanup() { m_cwd.reset(); }
 
     // --- copy ---
     void copyPutsEveryLineWithCrLf_data() {
@@ -556,6 +562,9 @@ private:
         form.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&form));
     }
+
+private:
+    std::optional<TempWorkDir> m_cwd;
 };
 
 QTEST_MAIN(HistoryWindowTest)

@@ -5,6 +5,7 @@
 #include "platform/WindowTimer.h"
 #include "support/MessageRecorder.h"
 #include "support/ScriptedPeer.h"
+#include "support/TempWorkDir.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -15,6 +16,7 @@
 #include <QRegularExpression>
 #include <QTextEdit>
 #include <QtTest>
+#include <optional>
 
 namespace {
 constexpr int kRunTimeoutMs = 20000;
@@ -57,6 +59,9 @@ class DownloadTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void init() { m_cwd.emplace(); }
+    void cleanup() { m_cwd.reset(); }
+
     void fullRunShowsRoundsResultAndOneHistoryLine() {
         MessageRecorder messages;
         ScriptedPeer peer;
@@ -403,6 +408,9 @@ private slots:
         QVERIFY(w.form.Closed());
         QCOMPARE(messages.texts(), QStringList{}); // nothing is reported once the window has closed
     }
+
+private:
+    std::optional<TempWorkDir> m_cwd;
 };
 
 QTEST_MAIN(DownloadTest)

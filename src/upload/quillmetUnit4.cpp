@@ -65,10 +65,11 @@ TForm4::TForm4(QWidget* parent)
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    Button1 = new QPushButton(QStringLiteral("OK"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
+    // Created first, Cancel comes first in the tab order.
     Button2 = new QPushButton(QStringLiteral("Cancel"), this);
     Button2->setObjectName(QStringLiteral("Button2"));
+    Button1 = new QPushButton(QStringLiteral("OK"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
     for (QPushButton* b : {Button1, Button2}) {
         b->setFixedSize(75, 25);
         buttons->addWidget(b);
@@ -77,7 +78,6 @@ TForm4::TForm4(QWidget* parent)
     layout->addLayout(buttons);
 
     Button2->setDefault(true);
-    setTabOrder(Button2, Button1);
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 }

@@ -70,6 +70,9 @@ void TForm1::CreateUploadComponents() {
 }
 
 void TForm1::CloseUploadSocket() {
+    // A caution still waiting for its answer counts as cancelled.
+    if (Form4 && Form4->isVisible())
+        Form4->reject();
     SmtpSilenceTimer->setEnabled(false);
     ClientSocket3->Deactivate();
     // A lookup or connect under way is not Active yet; closing the window ends it too.
@@ -78,6 +81,9 @@ void TForm1::CloseUploadSocket() {
 }
 
 void TForm1::StartUpload() {
+    // One dialogue at a time: a programmatic click during an upload changes nothing.
+    if (Smtp.Running())
+        return;
     const QString address = Edit8->text();
     const QString server = Edit3->text();
     if (!IsUsable(address) || !IsUsable(server)) {
@@ -86,7 +92,7 @@ void TForm1::StartUpload() {
     }
     if (!Form4)
         Form4 = new TForm4(this);
-    if (Form4->exec() != QDialog::Accepted)
+    if (Form4->exec() != QDialog::Accepted || Closed())
         return;
 
     Label9->setText(QStringLiteral("SMTP"));

@@ -30,6 +30,13 @@ SmtpPeer::SmtpPeer(QObject* parent)
     connect(&m_slowTimer, &QTimer::timeout, this, &SmtpPeer::readSome);
 }
 
+SmtpPeer::~SmtpPeer() {
+    // The server's sockets go with it, after our other members: they must not call back.
+    m_slowTimer.stop();
+    for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>())
+        socket->disconnect(this);
+}
+
 void SmtpPeer::setSlowReader(int bytes, int intervalMs) {
     m_slowBytes = bytes;
     m_slowTimer.setInterval(intervalMs);

@@ -32,6 +32,7 @@ public:
     static QList<Turn> normalScript();
 
     explicit SmtpPeer(QObject* parent = nullptr);
+    ~SmtpPeer() override;
 
     quint16 port() const { return m_server.serverPort(); }
     void setScript(QList<Turn> turns) { m_turns = std::move(turns); }

@@ -442,9 +442,10 @@ private slots:
         // Replies each come just inside the silence time; the upload must finish.
         UploadWindow w;
         QList<SmtpPeer::Turn> script = SmtpPeer::normalScript();
-        script[0] = SmtpPeer::Turn{{"220-a\r\n", "220-b\r\n", "220-c\r\n", "220 d\r\n"}, 250};
+        script[0] =
+            SmtpPeer::Turn{{"220-a\r\n", "220-b\r\n", "220-c\r\n", "220-d\r\n", "220 e\r\n"}, 300};
         w.peer.setScript(script);
-        w.form.SmtpSilenceTimer->setInterval(400);
+        w.form.SmtpSilenceTimer->setInterval(800);
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(w.idle(), kRunTimeout);
         QVERIFY(!w.form.RichEdit1->toPlainText().contains(QStringLiteral("タイムアウト")));
@@ -496,6 +497,24 @@ private slots:
         QCOMPARE(w.form.Smtp.Step(), 0);
     }
 
+    void secondStartDuringAnUploadChangesNothing() {
+        UploadWindow w;
+        w.peer.setScript({SmtpPeer::reply("220 peer.test\r\n"), SmtpPeer::silence()});
+        w.start();
+        QTRY_COMPARE_WITH_TIMEOUT(w.peer.commands().size(), 1, kRunTimeout);
+        w.form.StartUpload(); // as a timer's programmatic click would
+        QCOMPARE(w.cautionShows.shows, 1);
+        QVERIFY(!w.form.Button1->isEnabled());
+        QVERIFY(w.form.Smtp.Running());
+        QVERIFY(w.form.ClientSocket3->Active());
+        QTest::qWait(50);
+        QCOMPARE(w.peer.connections(), 1);
+        // The first dialogue goes on to its own end.
+        w.form.SmtpSilenceTimer->setInterval(200);
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), kRunTimeout);
+        QCOMPARE(w.log().last(), QStringLiteral("/* タイムアウト. */"));
+    }
+
     void closingTheWindowEndsADialogue() {
         UploadWindow w;
         w.peer.setScript({SmtpPeer::reply("220 peer.test\r\n"), SmtpPeer::silence()});
@@ -506,6 +525,18 @@ private slots:
         checkWindowUsable(w);
         QTRY_VERIFY(w.peer.clientClosed());
         QVERIFY(w.messages.texts().isEmpty());
+    }
+
+    void closingTheWindowDuringTheCautionCancelsIt() {
+        UploadWindow w;
+        w.commonPart();
+        QTimer::singleShot(0, &w.form, [&w] { w.form.close(); }); // as SIGTERM would
+        w.form.StartUpload();
+        QVERIFY(w.form.Closed());
+        QVERIFY(!Form4->isVisible());
+        QVERIFY(!w.form.Smtp.Running());
+        QTest::qWait(50);
+        QCOMPARE(w.peer.connections(), 0);
     }
 
     void missingOrUnsafeFieldsStopBeforeTheDialog_data() {

@@ -21,12 +21,17 @@ for tool in postfix postconf postqueue; do
         exit 1
     fi
 done
+# True while something accepts connections on 127.0.0.1:25.
+listening() {
+    (exec 3<>/dev/tcp/127.0.0.1/25) 2>/dev/null
+}
+
 if postfix status >/dev/null 2>&1; then
     was_running=yes
 else
     was_running=no
-    if ss -ltn 2>/dev/null | grep -q '127.0.0.1:25 \|\*:25 \|0.0.0.0:25 '; then
-        echo "FAIL: something other than postfix listens on port 25" >&2
+    if listening; then
+        echo "FAIL: something other than postfix listens on 127.0.0.1:25" >&2
         exit 1
     fi
 fi
@@ -79,10 +84,10 @@ else
     postfix start >/dev/null 2>&1 || { postfix start; exit 1; }
 fi
 for _ in $(seq 100); do
-    ss -ltn 2>/dev/null | grep -q '127.0.0.1:25 ' && break
+    listening && break
     sleep 0.2
 done
-if ! ss -ltn 2>/dev/null | grep -q '127.0.0.1:25 '; then
+if ! listening; then
     echo "FAIL: postfix does not listen on 127.0.0.1:25" >&2
     diagnose
     exit 1

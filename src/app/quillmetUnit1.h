@@ -1,6 +1,8 @@
 // The main window: every control under its own name, the run state, and the handlers.
 #pragma once
 
+#include "upload/SmtpDialogue.h"
+
 #include <QMainWindow>
 #include <QStringList>
 #include <array>
@@ -110,6 +112,10 @@ public:
     void ClientSocket3Connect(QObject* Sender, TCustomWinSocket* Socket);
     void ClientSocket3Read(QObject* Sender, TCustomWinSocket* Socket);
     void ClientSocket3Disconnect(QObject* Sender, TCustomWinSocket* Socket);
+    // The socket has room again: the rest of the body goes out.
+    void ClientSocket3Write(QObject* Sender, TCustomWinSocket* Socket);
+    // The server sent nothing and took nothing for the silence time: the dialogue gives up.
+    void SmtpSilenceTimerTimer();
     void SMTPB1Click();
     void WEBB1Click();
 
@@ -213,6 +219,7 @@ public:
     WindowTimer* Timer2 = nullptr;
     WindowTimer* Timer3 = nullptr;
     WindowTimer* Timer4 = nullptr;
+    WindowTimer* SmtpSilenceTimer = nullptr; // 60,000 ms of a silent server end an upload
 
     // menus (a submenu is a QMenu; enable or disable it through menuAction())
     QMenuBar* MainMenu1 = nullptr;
@@ -289,9 +296,8 @@ public:
     int ResultMark = 0; // 0 clean, 1 unsteady or disturbed, 2 connect time not measured
     std::int32_t RepeatCount = 0;
 
-    // upload dialogue
-    std::int32_t SmtpStep = 0;
-    std::string LocalHostName;
+    // upload dialogue: the SMTP step, the local host name and the body in flight
+    SmtpDialogue Smtp;
 
     // timer measurement: runs still to start in the current burst after the one running
     std::int32_t BurstRemaining = 0;
@@ -311,6 +317,11 @@ private:
     void CreateDownloadComponents();
     void CreateUploadComponents();
     void CloseUploadSocket();
+    void UploadSocketError(TCustomWinSocket* Socket, bool connectFailed);
+    void ApplySmtpOutcome(const SmtpOutcome& outcome);
+    void SendSmtpOutput(TCustomWinSocket* Socket);
+    void AppendLog(const QString& text);
+    void RestartSilenceTimer();
 
     // The request of the current round, and what follows when it raised or ended
     // with neither a success nor a failure.

@@ -141,7 +141,7 @@ private slots:
         form.Edit8->setText(QStringLiteral("me@example.com"));
         form.ClientSocket3->setPort(peer.port());
         QTimer::singleShot(0, Form4, [] { Form4->Button1->click(); });
-        form.StartUpload();
+        form.Button1Click();
         form.WEBB1Click();
         QTRY_VERIFY_WITH_TIMEOUT(form.Button1->isEnabled(), 15000);
         QCOMPARE(form.ListBox1->count(), 1);
@@ -282,7 +282,7 @@ private slots:
         form.ClientSocket3->setPort(peer.port());
 
         QTimer::singleShot(0, Form4, [] { pressEnter(Form4); });
-        form.StartUpload();
+        form.Button1Click();
         QTest::qWait(100);
         QCOMPARE(peer.connections(), 0);
         QVERIFY(form.Button1->isEnabled());
@@ -290,7 +290,7 @@ private slots:
 
         // OK goes on: the upload runs to its end.
         QTimer::singleShot(0, Form4, [] { QTest::mouseClick(Form4->Button1, Qt::LeftButton); });
-        form.StartUpload();
+        form.Button1Click();
         QVERIFY(!form.Button1->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(form.Button1->isEnabled(), 15000);
         QCOMPARE(peer.connections(), 1);

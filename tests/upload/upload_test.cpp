@@ -58,27 +58,13 @@ struct UploadWindow {
         peer.setScript(SmtpPeer::normalScript());
     }
 
-    // What the start button's common part does before it takes the upload branch.
-    void commonPart() {
-        form.TimerMeas->setEnabled(false);
-        for (QLineEdit* box : {form.Edit10, form.Edit11, form.Edit12, form.Edit13, form.Edit14,
-                               form.Edit15, form.Edit16, form.Edit17, form.Edit18, form.Edit19})
-            box->clear();
-        form.RichEdit1->clear();
-        for (QLineEdit* box : {form.Edit1, form.Edit2, form.Edit5, form.Edit9})
-            box->clear();
-        form.Edit6->setText(FormatRunDate(QDateTime::currentDateTime()));
-        form.ResultMark = 0;
-    }
-
     // The start with the caution dialog answered by OK (or Cancel).
     void start(bool confirm = true) {
-        commonPart();
         QTimer::singleShot(0, Form4, [confirm] {
             if (Form4->isVisible())
                 (confirm ? Form4->Button1 : Form4->Button2)->click();
         });
-        form.StartUpload();
+        form.Button1Click();
     }
 
     bool idle() const { return form.Button1->isEnabled() && form.E1->isEnabled(); }
@@ -529,9 +515,8 @@ private slots:
 
     void closingTheWindowDuringTheCautionCancelsIt() {
         UploadWindow w;
-        w.commonPart();
         QTimer::singleShot(0, &w.form, [&w] { w.form.close(); }); // as SIGTERM would
-        w.form.StartUpload();
+        w.form.Button1Click();
         QVERIFY(w.form.Closed());
         QVERIFY(!Form4->isVisible());
         QVERIFY(!w.form.Smtp.Running());
@@ -557,8 +542,7 @@ private slots:
         UploadWindow w;
         w.form.Edit3->setText(server);
         w.form.Edit8->setText(address);
-        w.commonPart();
-        w.form.StartUpload();
+        w.form.Button1Click();
         QCOMPARE(w.form.StatusText(),
                  QStringLiteral("エラー：SMTPサーバとメールアドレスを入力してください。"));
         QCOMPARE(w.cautionShows.shows, 0);

@@ -121,10 +121,19 @@ public:
 
     // timer measurement
     void TimerMeasClick();
-    // Ends a schedule in full: indicator hidden, state "0", timers off, start controls enabled.
+    // Starts a schedule: `bursts` bursts of `perBurst` runs, intervalMs from the end of one
+    // burst to the next, gapMs between the runs of a burst; the first run comes one interval
+    // from now.
+    void StartTimerSchedule(int intervalMs, int gapMs, int perBurst, int bursts);
+    // Ends a schedule in full: indicator hidden, state "0", timers off, start controls and
+    // URL box enabled. A run still going on keeps the start controls until it ends.
     void EndTimerSchedule();
     void Timer3Timer();
     void Timer4Timer();
+    // A download run is under way: from its start to its completion, error reply or stop.
+    bool DownloadRunning() const noexcept { return m_downloadRunning; }
+    // A download or an upload is under way.
+    bool RunInProgress() const;
 
     // browser hand-over and dialogs
     void WebW1Click();
@@ -329,6 +338,11 @@ private:
     void CompleteRun();
     void RunClosingSteps();
     bool m_roundAnswered = false;
+    bool m_downloadRunning = false;
+
+    // A tick of the schedule starts the next run; a tick whose run does not start ends it.
+    void StartScheduledRun();
+    void EndScheduleForTick();
 
     // What the state file carries, taken from the controls, and the way back.
     StateSnapshot CaptureState() const;

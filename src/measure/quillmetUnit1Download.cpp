@@ -8,6 +8,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Tick.h"
 #include "platform/WindowTimer.h"
+#include "timer/TimerSchedule.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -89,6 +90,7 @@ void TForm1::Button1Click() {
     Button1->setEnabled(false);
     E1->setEnabled(false);
     Label9->setText(QStringLiteral("JPEG"));
+    m_downloadRunning = true;
     NMHTTP1->InputFileMode = false;
     RequestRound();
 }
@@ -154,6 +156,7 @@ void TForm1::NMHTTP1Success(CmdType) {
         ResultMark = 1;
 
     if (RoundBytes > kMaxRoundBytes) {
+        m_downloadRunning = false;
         ShowMessageBox(QStringLiteral("測定ファイルが大きすぎます。\n"
                                       "25MB以下のファイルで測定してください。"));
         EndTimerSchedule();
@@ -192,6 +195,7 @@ void TForm1::CompleteRun() {
 }
 
 void TForm1::RunClosingSteps() {
+    m_downloadRunning = false;
     if (Label50->text() == QStringLiteral("0")) {
         Button1->setEnabled(true);
         E1->setEnabled(true);
@@ -207,20 +211,28 @@ void TForm1::RunClosingSteps() {
 
     if (Label50->text() != QStringLiteral("1"))
         return;
-    if (BurstRemaining > 0) {
+    const TimerSchedule::AfterRun after =
+        TimerSchedule::RunCompleted(BurstRemaining, StrToInt(Label52->text().toStdString()));
+    switch (after.next) {
+    case TimerSchedule::Next::NextRun:
         Timer4->setEnabled(true);
-    } else if (BurstRemaining == 0) {
-        const int left = StrToInt(Label52->text().toStdString()) - 1;
-        Label52->setText(QString::number(left));
-        if (left > 0)
-            Timer3->setEnabled(true);
-        else
-            EndTimerSchedule();
+        break;
+    case TimerSchedule::Next::NextBurst:
+        BurstRemaining = after.counter;
+        Label52->setText(QString::number(after.burstsLeft));
+        Timer3->setEnabled(true);
+        break;
+    case TimerSchedule::Next::End:
+        EndTimerSchedule();
+        break;
+    case TimerSchedule::Next::Nothing:
+        break;
     }
 }
 
 void TForm1::NMHTTP1Failure(CmdType) {
     m_roundAnswered = true;
+    m_downloadRunning = false;
     Button1->setEnabled(true);
     E1->setEnabled(true);
     SetStatus(QStringLiteral("接続できませんでした"));

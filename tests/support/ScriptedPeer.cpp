@@ -1,5 +1,6 @@
 #include "support/ScriptedPeer.h"
 
+#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -83,11 +84,18 @@ bool ScriptedPeer::clientClosed(int connection) const {
     return connection < connectionCount() && m_connections[connection].clientClosed;
 }
 
+qint64 ScriptedPeer::acceptedAt(int connection) const {
+    return connection < connectionCount() ? m_connections[connection].acceptedAt : 0;
+}
+
 void ScriptedPeer::accept() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         const int index = connectionCount();
         Connection connection;
         connection.socket = socket;
+        QElapsedTimer now;
+        now.start();
+        connection.acceptedAt = now.msecsSinceReference();
         connection.script = qMin(index, static_cast<int>(m_scripts.size()) - 1);
         m_connections.push_back(connection);
         socket->setParent(this);

@@ -41,6 +41,9 @@ public:
     QByteArray received(int connection = 0) const;
     // Whether the client has closed the connection.
     bool clientClosed(int connection = 0) const;
+    // When a connection was accepted, on QElapsedTimer's monotonic clock
+    // (msecsSinceReference), so tests can compare it with their own readings.
+    qint64 acceptedAt(int connection) const;
 
 private:
     struct Step {
@@ -50,6 +53,7 @@ private:
     };
     struct Connection {
         QTcpSocket* socket = nullptr;
+        qint64 acceptedAt = 0;
         int script = 0;
         int step = 0;
         qsizetype requestScan = 0;

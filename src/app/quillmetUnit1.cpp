@@ -248,6 +248,9 @@ void TForm1::buildControls() {
     StatusBar1->setSizeGripEnabled(false);
     StatusBar1->setGeometry(0, kClientHeight - 20, kClientWidth, 20);
     m_statusText = named(new QLabel(StatusBar1), "StatusBar1Text");
+    m_statusText->setFrameShape(QFrame::Panel);
+    m_statusText->setFrameShadow(QFrame::Sunken);
+    m_statusText->setContentsMargins(4, 0, 4, 0);
     StatusBar1->addWidget(m_statusText, 1);
 
     // Hidden state holders: captions carry state, never shown.

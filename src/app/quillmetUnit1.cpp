@@ -446,14 +446,7 @@ void TForm1::AppDeactivate() {
 
 void TForm1::FormClose() {
     CloseUploadSocket();
-    Timer3->setEnabled(false);
-    Timer4->setEnabled(false);
-    Timer3->setInterval(0);
-    Timer4->setInterval(0);
-    Label51->setText(QStringLiteral("0"));
-    Label50->setText(QStringLiteral("0"));
-    Label52->setText(QStringLiteral("0"));
-    Edit7->setEnabled(true);
+    StopTimerSchedule();
     WriteStateFile();
 }
 

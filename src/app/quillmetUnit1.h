@@ -128,6 +128,9 @@ public:
     // Ends a schedule in full: indicator hidden, state "0", timers off, start controls and
     // URL box enabled. A run still going on keeps the start controls until it ends.
     void EndTimerSchedule();
+    // Stops a schedule's timers and state ("0" in the three labels) and enables the URL box;
+    // the indicator and the start controls are left as they are.
+    void StopTimerSchedule();
     void Timer3Timer();
     void Timer4Timer();
     // A download run is under way: from its start to its completion, error reply or stop.

@@ -237,14 +237,7 @@ void TForm1::NMHTTP1Failure(CmdType) {
     E1->setEnabled(true);
     SetStatus(QStringLiteral("接続できませんでした"));
     Label9->clear();
-    Timer3->setEnabled(false);
-    Timer4->setEnabled(false);
-    Timer3->setInterval(0);
-    Timer4->setInterval(0);
-    Label51->setText(QStringLiteral("0"));
-    Label50->setText(QStringLiteral("0"));
-    Label52->setText(QStringLiteral("0"));
-    Edit7->setEnabled(true);
+    StopTimerSchedule();
 }
 
 void TForm1::Timer2Timer() {

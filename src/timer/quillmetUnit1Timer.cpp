@@ -13,15 +13,7 @@
 
 void TForm1::TimerMeasClick() {
     // The indicator and the start controls stay as they are until ON or OFF.
-    Timer3->setEnabled(false);
-    Timer4->setEnabled(false);
-    Timer3->setInterval(0);
-    Timer4->setInterval(0);
-    Label51->setText(QStringLiteral("0"));
-    Label50->setText(QStringLiteral("0"));
-    Label52->setText(QStringLiteral("0"));
-    Edit7->setEnabled(true);
-    BurstRemaining = TimerSchedule::NoBurst;
+    StopTimerSchedule();
 
     TForm6* dialog = findChild<TForm6*>(QString(), Qt::FindDirectChildrenOnly);
     if (!dialog)
@@ -89,22 +81,26 @@ void TForm1::EndScheduleForTick() {
     SetStatus(QStringLiteral("タイマー測定を終了しました"));
 }
 
-void TForm1::EndTimerSchedule() {
-    Label8->hide();
-    Label50->setText(QStringLiteral("0"));
+void TForm1::StopTimerSchedule() {
+    Timer3->setEnabled(false);
+    Timer4->setEnabled(false);
     Timer3->setInterval(0);
     Timer4->setInterval(0);
     Label51->setText(QStringLiteral("0"));
+    Label50->setText(QStringLiteral("0"));
     Label52->setText(QStringLiteral("0"));
-    Timer3->setEnabled(false);
-    Timer4->setEnabled(false);
+    Edit7->setEnabled(true);
+    BurstRemaining = TimerSchedule::NoBurst;
+}
+
+void TForm1::EndTimerSchedule() {
+    Label8->hide();
+    StopTimerSchedule();
     // A run still going on enables the start controls itself when it ends.
     if (!RunInProgress()) {
         Button1->setEnabled(true);
         E1->setEnabled(true);
     }
-    Edit7->setEnabled(true);
-    BurstRemaining = TimerSchedule::NoBurst;
 }
 
 bool TForm1::RunInProgress() const {

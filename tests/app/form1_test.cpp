@@ -3,6 +3,7 @@
 #include "platform/TerminationSignals.h"
 #include "platform/WindowTimer.h"
 #include "support/MessageRecorder.h"
+#include "support/ProcessSignals.h"
 #include "support/TempWorkDir.h"
 
 #include <QAction>
@@ -21,18 +22,6 @@
 #include <optional>
 
 namespace {
-// True once the process has installed a handler for the signal (its SigCgt mask).
-bool catchesSignal(qint64 pid, int sig) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("SigCgt:"))
-            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1;
-    }
-    return false;
-}
-
 QString captionOf(QObject* o) {
     if (auto* l = qobject_cast<QLabel*>(o))
         return l->text();
@@ -452,7 +441,7 @@ private slots:
         program.setProcessEnvironment(env);
         program.start(qEnvironmentVariable("QM_BINARY_DIR") + QStringLiteral("/quillmet"));
         QVERIFY(program.waitForStarted());
-        QTRY_VERIFY(catchesSignal(program.processId(), sig));
+        QTRY_VERIFY(CatchesSignal(program.processId(), sig));
         ::kill(static_cast<pid_t>(program.processId()), sig);
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);

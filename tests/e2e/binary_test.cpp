@@ -1,6 +1,7 @@
 // The real program end to end: build/quillmet started in a folder of its own against the local
 // sample host (scripts/sample-host on a port of its own), ended with SIGTERM, qm1.dat read back.
 #include "app/StateFile.h"
+#include "support/ProcessSignals.h"
 #include "support/ScriptedPeer.h"
 
 #include <QDateTime>
@@ -33,18 +34,6 @@ QString sourceDir() {
 }
 QString binaryDir() {
     return qEnvironmentVariable("QM_BINARY_DIR");
-}
-
-// True once the process has installed a handler for the signal (its SigCgt mask).
-bool catchesSignal(qint64 pid, int sig) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("SigCgt:"))
-            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1;
-    }
-    return false;
 }
 
 // Identity of a file's current contents: a rename over it or a rewrite changes it.
@@ -415,7 +404,7 @@ private slots:
 
         Program program(m_dir->path(), arguments);
         QVERIFY(program.started());
-        QTRY_VERIFY_WITH_TIMEOUT(catchesSignal(program.pid(), SIGTERM), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(CatchesSignal(program.pid(), SIGTERM), 10000);
         QTest::qWait(kNoRunSettle);
         QVERIFY2(program.running(), qPrintable(program.output()));
         QString why;

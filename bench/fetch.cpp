@@ -1,0 +1,71 @@
+// fetch URL [COUNT [PAUSE_MS]]: Get the URL with the program's HTTP client and time each reply
+// as a download round does, from the connect notification to the success notification; the
+// event loop idles PAUSE_MS between two Gets (a run pauses 2,500 ms).
+#include "net/Nmhttp.h"
+#include "platform/Tick.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr, "usage: fetch URL [COUNT [PAUSE_MS]]\n");
+        return 2;
+    }
+    const std::string url = argv[1];
+    const int count = argc >= 3 ? std::atoi(argv[2]) : 1;
+    const int pauseMs = argc == 4 ? std::atoi(argv[3]) : 0;
+    if (count < 1 || count > 1000 || pauseMs < 0 || pauseMs > 60000) {
+        std::fprintf(stderr, "fetch: COUNT must be 1 to 1000, PAUSE_MS 0 to 60000\n");
+        return 2;
+    }
+
+    // Configured as the main window configures its client.
+    TNMHTTP http;
+    http.InputFileMode = false;
+    http.OutputFileMode = false;
+    http.Body = "quillmet.jpg";
+    std::int64_t requestMicros = 0;
+    std::int64_t startMicros = 0;
+    std::int64_t endMicros = 0;
+    bool succeeded = false;
+    http.OnConnect = [&](QObject*) { startMicros = TickMicros(); };
+    http.OnSuccess = [&](CmdType) {
+        endMicros = TickMicros();
+        succeeded = true;
+    };
+
+    std::printf("# bytes transfer_us speed_Bps connect_us received\n");
+    for (int i = 0; i < count; ++i) {
+        if (i > 0 && pauseMs > 0) {
+            QEventLoop pause;
+            QTimer::singleShot(pauseMs, &pause, &QEventLoop::quit);
+            pause.exec();
+        }
+        succeeded = false;
+        requestMicros = TickMicros();
+        try {
+            http.Get(url);
+        } catch (const Exception& e) {
+            std::fprintf(stderr, "fetch: %s\n", e.Message().c_str());
+            return 1;
+        }
+        if (!succeeded) {
+            std::fprintf(stderr, "fetch: reply %d was not a success\n", http.ReplyCode);
+            return 1;
+        }
+        const std::int64_t micros = endMicros - startMicros;
+        const long double speed =
+            micros > 0 ? static_cast<long double>(http.ContentLength) / micros * 1000000.0L : 0;
+        std::printf("%d %lld %.1Lf %lld %d\n", http.ContentLength, static_cast<long long>(micros),
+                    speed, static_cast<long long>(startMicros - requestMicros), http.ReceivedBytes);
+    }
+    return 0;
+}

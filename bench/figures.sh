@@ -1,0 +1,105 @@
+# Arithmetic of bench/run, sourced by it and by its test. Numbers come one per line on
+# standard input unless said otherwise; results are printed.
+
+# The mean of the middle three of five values: the fastest and the slowest dropped, as a
+# download run does.
+mid3_mean() {
+    sort -g | awk '{ v[NR] = $1 }
+        END {
+            if (NR != 5) { print "mid3_mean: " NR " values, not 5" > "/dev/stderr"; exit 1 }
+            printf "%.6f\n", (v[2] + v[3] + v[4]) / 3
+        }'
+}
+
+# "median min max" of one or more values.
+median_range() {
+    sort -g | awk '{ v[NR] = $1 }
+        END {
+            if (NR == 0) { print "median_range: no values" > "/dev/stderr"; exit 1 }
+            m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+            printf "%.6f %.6f %.6f\n", m, v[1], v[NR]
+        }'
+}
+
+# The mean of one or more values.
+mean() {
+    awk '{ s += $1; n++ } END {
+        if (n == 0) { print "mean: no values" > "/dev/stderr"; exit 1 }
+        printf "%.6f\n", s / n }'
+}
+
+# TCP payload bits per second of a line shaped to RATE Mbit/s: 1448 payload bytes in every
+# 1514-byte Ethernet frame (MTU 1500, TCP timestamps on).
+goodput_bps() {
+    awk -v r="$1" 'BEGIN { printf "%.1f\n", r * 1e6 * 1448 / 1514 }'
+}
+
+# A / B with DIGITS decimals (default 3); "n/a" when B is zero or either is missing.
+ratio() {
+    awk -v a="${1:-}" -v b="${2:-}" -v d="${3:-3}" 'BEGIN {
+        if (a == "" || b == "" || b + 0 == 0) { print "n/a"; exit }
+        printf "%.*f\n", d, a / b }'
+}
+
+# Bits per second of a history line's kbps field (1 kbps = 1024 bit/s).
+history_bps() {
+    awk -F, 'NF == 10 && $8 == "kbps" { printf "%.1f\n", $7 * 1024; ok = 1 }
+        END { if (!ok) { print "history_bps: not a history line" > "/dev/stderr"; exit 1 } }' \
+        <<<"$1"
+}
+
+# The mark of a history line: "*", "**" or nothing.
+history_mark() {
+    local first=${1%%,*}
+    if [[ $first == '**'* ]]; then
+        echo '**'
+    elif [[ $first == '*'* ]]; then
+        echo '*'
+    else
+        echo ''
+    fi
+}
+
+# Start times (wall clock, s) of the requests in an nginx log of the "bench" format
+# ("$msec $request_time ..."): when the request's first byte was read.
+request_starts() {
+    awk '{ printf "%.3f\n", $1 - $2 }'
+}
+
+# CPU used by a process between two wall-clock times, from cpuwatch samples on standard input
+# ("wall_s utime_ticks stime_ticks sched_ns" lines, "#" lines ignored). Prints "cpu_s user_s
+# sys_s": cpu_s from the time on CPU interpolated at both ends; user and system from the clock
+# ticks (TICKS per second, default 100) between the last sample at or before T0 and the first
+# at or after T1.
+cpu_between() {
+    awk -v t0="$1" -v t1="$2" -v hz="${3:-100}" '
+        /^#/ { next }
+        { n++; w[n] = $1; u[n] = $2; s[n] = $3; ns[n] = $4 }
+        function at(t,   i, f) {
+            if (t <= w[1]) return ns[1]
+            for (i = 2; i <= n; i++)
+                if (w[i] >= t) {
+                    f = (t - w[i - 1]) / (w[i] - w[i - 1])
+                    return ns[i - 1] + f * (ns[i] - ns[i - 1])
+                }
+            return ns[n]
+        }
+        END {
+            if (n < 2 || t0 < w[1] || t1 > w[n] || t1 < t0) {
+                print "cpu_between: samples do not cover the interval" > "/dev/stderr"; exit 1
+            }
+            a = 1; for (i = 1; i <= n; i++) if (w[i] <= t0) a = i
+            b = n; for (i = n; i >= 1; i--) if (w[i] >= t1) b = i
+            printf "%.4f %.2f %.2f\n", (at(t1) - at(t0)) / 1e9, (u[b] - u[a]) / hz, (s[b] - s[a]) / hz
+        }'
+}
+
+# Busy share of all CPUs between two /proc/stat "cpu" lines (given as arguments), percent.
+busy_percent() {
+    awk -v a="$1" -v b="$2" 'BEGIN {
+        split(a, x, " "); split(b, y, " ")
+        # user nice system idle iowait irq softirq steal (guest time is inside user already)
+        for (i = 2; i <= 9; i++) { d = y[i] - x[i]; total += d; if (i == 5 || i == 6) idle += d }
+        if (total <= 0) { print "n/a"; exit }
+        printf "%.0f\n", 100 * (total - idle) / total }'
+}

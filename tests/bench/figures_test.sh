@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The arithmetic behind bench/run's table, on figures worked out by hand.
+set -uo pipefail
+source "${QM_SOURCE_DIR:?}/bench/figures.sh"
+
+passed=0
+failed=0
+check() { # name expected actual
+    if [ "$2" == "$3" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $1: expected '$2', got '$3'"
+    fi
+}
+fails() { # name command...
+    local name=$1
+    shift
+    if "$@" >/dev/null 2>&1; then
+        failed=$((failed + 1))
+        echo "FAIL: $name: succeeded"
+    else
+        passed=$((passed + 1))
+    fi
+}
+
+# The fastest and the slowest go, in any order: the mean of 200, 300 and 400.
+check "mid3 drops both ends" 300.000000 "$(printf '%s\n' 400 10000 100 300 200 | mid3_mean)"
+check "mid3 of equal values" 7.500000 "$(printf '%s\n' 7.5 7.5 7.5 7.5 7.5 | mid3_mean)"
+check "mid3 compares numbers, not text" 20.000000 "$(printf '%s\n' 9 10 20 30 100 | mid3_mean)"
+fails "mid3 of four values" bash -c 'source "$QM_SOURCE_DIR/bench/figures.sh"; printf "1\n2\n3\n4\n" | mid3_mean'
+
+check "median of an odd count" "3.000000 1.000000 50.000000" "$(printf '%s\n' 50 1 3 2 4 | median_range)"
+check "median of an even count" "2.500000 1.000000 4.000000" "$(printf '%s\n' 4 1 3 2 | median_range)"
+check "median of big numbers" "1500000000.000000 1000000000.000000 2000000000.000000" \
+    "$(printf '%s\n' 2e9 1e9 1.5e9 | median_range)"
+fails "median of nothing" bash -c 'source "$QM_SOURCE_DIR/bench/figures.sh"; : | median_range'
+check "mean" 2.500000 "$(printf '%s\n' 1 2 3 4 | mean)"
+
+# 20 Mbit/s x 1448/1514.
+check "goodput at 20 Mbit/s" 19128137.4 "$(goodput_bps 20)"
+check "goodput at 1 Mbit/s" 956406.9 "$(goodput_bps 1)"
+
+check "ratio" 1.0200 "$(ratio 102 100 4)"
+check "ratio of a zero" n/a "$(ratio 5 0)"
+check "ratio of nothing" n/a "$(ratio "" 5)"
+
+line='10.200.0.1:8080,2026-12-08(火) 01:57:00,3,msec,4194304,byte,18686.9,kbps,18.249,Mbps'
+check "bits per second of a history line" 19135385.6 "$(history_bps "$line")"
+check "no mark" "" "$(history_mark "$line")"
+check "mark 1" "*" "$(history_mark "*$line")"
+check "mark 2" "**" "$(history_mark "**$line")"
+fails "a line that is not a history line" history_bps "host,date,3,msec"
+
+check "request starts" $'1000.250\n1003.000' \
+    "$(printf '%s\n' '1000.750 0.500 200 4194304 "-" "GET /qm/x.jpg HTTP/1.0"' \
+        '1005.000 2.000 200 4194304 "-" "GET /qm/x.jpg HTTP/1.0"' | request_starts)"
+
+# Samples 10 ms apart; time on CPU grows 2 ms per sample, ticks every other sample.
+samples='# wall_s utime_ticks stime_ticks sched_ns
+100.00 10 5 1000000000
+100.01 10 5 1002000000
+100.02 11 5 1004000000
+100.03 11 5 1006000000
+100.04 12 6 1008000000'
+# 100.005 lies halfway between the first two samples, 100.035 between the last two.
+check "cpu between two times" "0.0060 0.02 0.01" "$(cpu_between 100.005 100.035 <<<"$samples")"
+check "cpu over the whole sampling" "0.0080 0.02 0.01" "$(cpu_between 100.00 100.04 <<<"$samples")"
+fails "cpu before the first sample" bash -c "source \"\$QM_SOURCE_DIR/bench/figures.sh\"; cpu_between 99 100.02 <<<'$samples'"
+fails "cpu after the last sample" bash -c "source \"\$QM_SOURCE_DIR/bench/figures.sh\"; cpu_between 100.01 101 <<<'$samples'"
+
+check "machine busy" 25 "$(busy_percent 'cpu 100 0 100 600 200 0 0 0 0 0' 'cpu 150 0 150 800 300 0 0 0 0 0')"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -163,8 +163,15 @@ void TNMHTTP::HTTPConnect() {
             RemoveHeader();
             if (InputFileMode)
                 CaptureFile(Body);
-            else
+            else {
+                // Room for the announced body at once, so that a large file is not copied
+                // over and over while it grows (the announcement is only a hint, bounded).
+                Body.clear();
+                Body.reserve(std::min<std::size_t>(
+                    static_cast<std::size_t>(std::max<std::int32_t>(ContentLength, 0)),
+                    MaxReplyInMemory));
                 CaptureStringBounded(Body, -1, MaxReplyInMemory);
+            }
             if (ReplyCode < 299) {
                 if (OnSuccess)
                     OnSuccess(m_cmd);

@@ -709,7 +709,11 @@ void TPowersock::Capture(const std::function<void(const char*, std::size_t)>& si
             if (OnPacketRecvd)
                 OnPacketRecvd(this);
             TimerOn();
-            Wait(Await::Pass);
+            // A full buffer means more is likely waiting: one pass of the event loop, then
+            // read on. A short read drained the socket: sleep until more arrives (the wait
+            // runs the event loop too), instead of a pass and a receive that finds nothing.
+            Wait(static_cast<std::size_t>(n) == want || singleAttempt ? Await::Pass
+                                                                      : Await::Readable);
             continue;
         }
         if (errno == EINTR)

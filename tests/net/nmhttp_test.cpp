@@ -1,4 +1,5 @@
 #include "net/Nmhttp.h"
+#include "support/Raised.h"
 #include "support/ScriptedPeer.h"
 
 #include <QElapsedTimer>
@@ -7,21 +8,6 @@
 #include <QtTest>
 
 namespace {
-
-struct Raised {
-    QString className;
-    QString message;
-};
-
-template <typename F>
-Raised RaisedBy(F&& call) {
-    try {
-        call();
-    } catch (const Exception& e) {
-        return {QString::fromLatin1(e.ClassName()), QString::fromStdString(e.Message())};
-    }
-    return {};
-}
 
 const QByteArray kAccept1 =
     "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n";

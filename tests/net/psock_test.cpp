@@ -1,4 +1,5 @@
 #include "net/Psock.h"
+#include "support/Raised.h"
 #include "support/ScriptedPeer.h"
 
 #include <QBuffer>
@@ -9,25 +10,7 @@
 
 #include <cerrno>
 
-namespace {
-
-// The exception a call raised: class name and message; empty when it returned.
-struct Raised {
-    QString className;
-    QString message;
-};
-
-template <typename F>
-Raised RaisedBy(F&& call) {
-    try {
-        call();
-    } catch (const Exception& e) {
-        return {QString::fromLatin1(e.ClassName()), QString::fromStdString(e.Message())};
-    }
-    return {};
-}
-
-} // namespace
+namespace {} // namespace
 
 class PsockTest : public QObject {
     Q_OBJECT

@@ -10,7 +10,6 @@
 
 #include <cerrno>
 
-namespace {} // namespace
 
 class PsockTest : public QObject {
     Q_OBJECT

@@ -10,7 +10,6 @@
 
 #include <cerrno>
 
-
 class PsockTest : public QObject {
     Q_OBJECT
 

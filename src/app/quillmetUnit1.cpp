@@ -8,6 +8,7 @@
 #include "platform/Exceptions.h"
 #include "platform/Fonts.h"
 #include "platform/WindowTimer.h"
+#include "ui/Widgets.h"
 #include "upload/UploadRun.h"
 #include "upload/quillmetUnit4.h"
 
@@ -38,40 +39,26 @@ QString sampleUrl(const char* path) {
            QString::fromLatin1(path);
 }
 
-template <typename W>
-W* named(W* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
 // An auto-sized label at (x, y).
 QLabel* label(QWidget* parent, const char* name, const QString& caption, int x, int y) {
-    auto* l = named(new QLabel(caption, parent), name);
+    auto* l = MakeLabel(parent, name, caption);
     l->move(x, y);
     l->adjustSize();
     return l;
 }
 
 QLineEdit* edit(QWidget* parent, const char* name, int x, int y, int w, int h, bool readOnly) {
-    auto* e = named(new QLineEdit(parent), name);
+    auto* e = MakeEdit(parent, name, readOnly);
     e->setGeometry(x, y, w, h);
-    e->setReadOnly(readOnly);
     return e;
 }
 
 QPushButton* button(QWidget* parent, const char* name, const QString& caption, int x, int y, int w,
                     int h) {
-    auto* b = named(new QPushButton(caption, parent), name);
+    auto* b = MakeButton(parent, name, caption);
     b->setGeometry(x, y, w, h);
     b->setAutoDefault(false);
     return b;
-}
-
-void setTextColor(QWidget* w, const QColor& color) {
-    QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, color);
-    p.setColor(QPalette::Text, color);
-    w->setPalette(p);
 }
 } // namespace
 
@@ -152,15 +139,15 @@ void TForm1::buildControls() {
     Button1 = button(client, "Button1", QStringLiteral("測定開始"), 400, 16, 113, 33);
     Button1->setFont(PixelFont(kGothic, 15));
     Button1->setToolTip(QStringLiteral("ベンチマークを開始"));
-    connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
+    BindHandler(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     Label8 = label(client, "Label8", QStringLiteral("タイマー"), 528, 26);
     Label8->setFont(PixelFont(kGothic, 12, true));
-    setTextColor(Label8, Qt::red);
+    SetTextColor(Label8, Qt::red);
     Label8->adjustSize();
     Label8->hide();
 
     // Result panel.
-    Bevel1 = named(new QFrame(client), "Bevel1");
+    Bevel1 = Named(new QFrame(client), "Bevel1");
     Bevel1->setFrameShape(QFrame::Box);
     Bevel1->setFrameShadow(QFrame::Sunken);
     Bevel1->setGeometry(8, 56, 569, 272);
@@ -184,7 +171,7 @@ void TForm1::buildControls() {
         KbpsBoxes[static_cast<std::size_t>(i)] = *kbps[i];
         MbpsBoxes[static_cast<std::size_t>(i)] = *mbps[i];
     }
-    RichEdit1 = named(new QTextEdit(client), "RichEdit1");
+    RichEdit1 = Named(new QTextEdit(client), "RichEdit1");
     RichEdit1->setGeometry(16, 64, 241, 256);
     RichEdit1->setReadOnly(true);
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -216,17 +203,17 @@ void TForm1::buildControls() {
     Label42 = label(client, "Label42", QStringLiteral("0"), 372, 203);
     Label43 = label(client, "Label43", QStringLiteral("0"), 372, 253);
     for (QLabel* l : {Label41, Label42, Label43}) {
-        setTextColor(l, QColor(0, 0, 128));
+        SetTextColor(l, QColor(0, 0, 128));
         l->hide();
     }
     Label42->setFixedWidth(126);
     Label43->setFixedWidth(126);
     Button6 = button(client, "Button6", QStringLiteral("最速記録on/off"), 368, 292, 112, 24);
-    connect(Button6, &QPushButton::clicked, this, [this] { Guarded([this] { Button6Click(); }); });
+    BindHandler(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
 
     // History area.
     Label2 = label(client, "Label2", QStringLiteral("測定履歴"), 8, 330);
-    ListBox1 = named(new QListWidget(client), "ListBox1");
+    ListBox1 = Named(new QListWidget(client), "ListBox1");
     ListBox1->setGeometry(8, 344, 569, 73);
     ListBox1->setFont(PixelFont(kGothic, 11));
     ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -237,23 +224,22 @@ void TForm1::buildControls() {
     Button3->setToolTip(QStringLiteral("測定履歴の選択した行を削除"));
     Button4 = button(client, "Button4", QStringLiteral("コピー"), 184, 424, 81, 25);
     Button4->setToolTip(QStringLiteral("測定履歴全体をクリップボードにコピー"));
-    connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { D2Click(); }); });
-    connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
-    connect(Button4, &QPushButton::clicked, this, [this] { Guarded([this] { Button4Click(); }); });
+    BindHandler(Button2, &QPushButton::clicked, this, &TForm1::D2Click);
+    BindHandler(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    BindHandler(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
     Label16 =
-        named(new ClickableLabel(QString::fromUtf8(qmconfig::PublisherName), client), "Label16");
+        Named(new ClickableLabel(QString::fromUtf8(qmconfig::PublisherName), client), "Label16");
     Label16->setFont(PixelFont(kMincho, 15, true, true));
-    setTextColor(Label16, Qt::red);
+    SetTextColor(Label16, Qt::red);
     Label16->setCursor(Qt::PointingHandCursor);
     Label16->adjustSize();
     Label16->move(kClientWidth - 12 - Label16->width(), 428);
-    connect(Label16, &ClickableLabel::clicked, this,
-            [this] { Guarded([this] { Label16Click(); }); });
+    BindHandler(Label16, &ClickableLabel::clicked, this, &TForm1::Label16Click);
 
-    StatusBar1 = named(new QStatusBar(client), "StatusBar1");
+    StatusBar1 = Named(new QStatusBar(client), "StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
     StatusBar1->setGeometry(0, kClientHeight - 20, kClientWidth, 20);
-    m_statusText = named(new QLabel(StatusBar1), "StatusBar1Text");
+    m_statusText = Named(new QLabel(StatusBar1), "StatusBar1Text");
     m_statusText->setFrameShape(QFrame::Panel);
     m_statusText->setFrameShadow(QFrame::Sunken);
     m_statusText->setContentsMargins(4, 0, 4, 0);
@@ -292,7 +278,7 @@ void TForm1::buildControls() {
 }
 
 void TForm1::buildMenus() {
-    MainMenu1 = named(new QMenuBar(this), "MainMenu1");
+    MainMenu1 = Named(new QMenuBar(this), "MainMenu1");
     setMenuBar(MainMenu1);
 
     auto menu = [](QWidget* parent, const char* name, const QString& caption) {
@@ -310,8 +296,7 @@ void TForm1::buildMenus() {
         QAction* a = m->addAction(caption);
         a->setObjectName(QString::fromLatin1(name));
         a->setShortcut(shortcut);
-        connect(a, &QAction::triggered, this,
-                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+        BindHandler(a, &QAction::triggered, this, handler);
         return a;
     };
     auto separator = [](QMenu* m, const char* name) {

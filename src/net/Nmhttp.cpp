@@ -66,11 +66,11 @@ std::string UrlEncode(const std::string& data) {
     return encoded;
 }
 
-// The request target as it goes out: bytes from 0x80 on percent-encoded with upper-case hex
-// (a URL typed with Japanese letters is UTF-8, which browsers send so), every other byte as
-// it is. The cut to `limit` bytes applies to the encoded text, so the request line stays as
-// short as it always was; it never falls inside a %XX, nor between the bytes of one UTF-8
-// character (a byte 10xxxxxx stays with the bytes before it).
+// The request target as it goes out: bytes from 0x80 on percent-encoded with upper-case hex,
+// as browsers send the UTF-8 of a URL typed in Japanese; every other byte as it is. The cut to
+// `limit` bytes applies to the encoded text, so the request line stays as short as it always was;
+// it never falls inside a %XX, nor between the bytes of one UTF-8 character (a byte 10xxxxxx stays
+// with the bytes before it).
 std::string EncodedTarget(std::string_view raw, std::size_t limit) {
     static const char hex[] = "0123456789ABCDEF";
     std::string encoded;

@@ -91,8 +91,6 @@ constexpr ErrorText kErrorTable[] = {
     {11004, "Valid name, no data record of requested type"},
 };
 
-// Errors that a socket notification would carry for an asynchronous connect, even when
-// the kernel reports them at once.
 // inet_aton also takes "127.0.0.1 anything", ignoring what follows a blank: a name is an
 // address only when it is one as a whole (one to four numbers, decimal, octal or hex).
 bool DottedAddress(const std::string& name, in_addr& address) {
@@ -101,6 +99,8 @@ bool DottedAddress(const std::string& name, in_addr& address) {
            ::inet_aton(name.c_str(), &address) != 0;
 }
 
+// Errors that a socket notification would carry for an asynchronous connect, even when
+// the kernel reports them at once.
 bool IsConnectOutcome(int error) {
     return error == ECONNREFUSED || error == ETIMEDOUT || error == ENETUNREACH ||
            error == EHOSTUNREACH || error == ECONNRESET;

@@ -589,7 +589,8 @@ private slots:
         ScriptedPeer peer;
         peer.readRequest()
             .send("HTTP/1.0 200 OK\r\n")
-            .stream(qint64(TNMHTTP::MaxReplyHeader) * 2, line)
+            // Far more than the socket buffers hold, so the peer is still sending when we close.
+            .stream(qint64(TNMHTTP::MaxReplyHeader) * 64, line)
             .close();
         QTemporaryDir dir;
         TNMHTTP http;

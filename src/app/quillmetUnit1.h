@@ -56,8 +56,8 @@ public:
     void ReadStateFile();
     void WriteStateFile();
 
-    // Closes the window for a termination signal: a failed save is reported on
-    // standard error instead of asking the user.
+    // Closes the window for a termination signal: every open box and dialog ends as
+    // Cancel (OK), and a failed save is reported on standard error instead of asking.
     void CloseForSignal();
 
     // --- handlers of the main window ---

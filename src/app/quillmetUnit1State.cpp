@@ -97,7 +97,9 @@ void TForm1::WriteStateFile() {
             QStringLiteral("測定履歴などを %1 に保存できませんでした。\n%2\n\n"
                            "再試行しますか？（キャンセルすると保存せずに終了します）")
                 .arg(QString::fromLatin1(StateFileName), result.reason);
-        if (ShowMessageBox(text, MsgButtons::RetryCancel, MsgIcon::Warning) != MsgResult::Retry)
+        // A signal that closed the box leaves one more try, reported on standard error.
+        if (ShowMessageBox(text, MsgButtons::RetryCancel, MsgIcon::Warning) != MsgResult::Retry &&
+            !m_closingForSignal)
             return;
     }
 }
@@ -112,5 +114,8 @@ void TForm1::SaveStateQuietly() const {
 
 void TForm1::CloseForSignal() {
     m_closingForSignal = true;
+    // Nobody will answer a box or dialog now: each one returns as Cancel (OK), so that the
+    // waits unwind and the program can end, also before the event loop has started.
+    CloseOpenDialogs();
     close();
 }

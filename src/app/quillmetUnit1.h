@@ -350,7 +350,7 @@ private:
     // What the state file carries, taken from the controls, and the way back.
     StateSnapshot CaptureState() const;
     void ApplyState(const StateSnapshot& state);
-    void SaveStateQuietly() const;
+    void SaveStateQuietly();
 
     QStringList m_arguments;
     bool m_closingForSignal = false;

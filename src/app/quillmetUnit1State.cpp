@@ -2,8 +2,10 @@
 #include "app/quillmetUnit1.h"
 
 #include "app/StateFile.h"
+#include "app/StateFileCare.h"
 #include "platform/MessageBox.h"
 
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -75,11 +77,18 @@ void TForm1::ApplyState(const StateSnapshot& s) {
 
 void TForm1::ReadStateFile() {
     StateSnapshot state = CaptureState();
-    const StateReadResult result = ::ReadStateFile(QString::fromLatin1(StateFileName), state);
-    if (result.status == StateReadResult::Status::Missing)
+    const StateLoad load =
+        LoadStateFile(QString::fromLatin1(StateFileName), state, QDateTime::currentDateTime());
+    if (load.read.status == StateReadResult::Status::Missing)
         return;
     // A damaged file: what was read before the damage stays, the history is emptied.
     ApplyState(state);
+    const QString notice = StateLoadNotice(load);
+    if (!notice.isEmpty()) {
+        std::fprintf(stderr, "quillmet: %s (%s)\n", notice.toLocal8Bit().constData(),
+                     load.read.reason.toLocal8Bit().constData());
+        SetStatus(notice);
+    }
 }
 
 void TForm1::WriteStateFile() {
@@ -104,12 +113,15 @@ void TForm1::WriteStateFile() {
     }
 }
 
-void TForm1::SaveStateQuietly() const {
+void TForm1::SaveStateQuietly() {
     const StateWriteResult result =
         ::WriteStateFile(QString::fromLatin1(StateFileName), CaptureState());
-    if (!result.ok)
-        std::fprintf(stderr, "quillmet: %s を保存できませんでした: %s\n", StateFileName,
-                     result.reason.toLocal8Bit().constData());
+    if (result.ok)
+        return;
+    std::fprintf(stderr, "quillmet: %s を保存できませんでした: %s\n", StateFileName,
+                 result.reason.toLocal8Bit().constData());
+    // The window keeps the line and the next one tries again; the user should know meanwhile.
+    SetStatus(SaveFailedNotice(result));
 }
 
 void TForm1::CloseForSignal() {

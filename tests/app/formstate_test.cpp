@@ -11,8 +11,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QtTest>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <optional>
+#include <sys/resource.h>
 
 namespace {
 const QString kStateFile = QStringLiteral("qm1.dat");
@@ -32,6 +37,25 @@ QString lineOfBytes(int bytes) {
     line += QString(bytes - static_cast<int>(line.size()) - japaneseExtra, QLatin1Char('9'));
     return line;
 }
+
+// A file cut in the history: what came before comes back, the history is empty.
+void checkCutFileRead(const TForm1& next) {
+    QCOMPARE(next.Edit3->text(), QStringLiteral("smtp.example.jp"));
+    QCOMPARE(next.Edit8->text(), QStringLiteral("user@example.jp"));
+    QCOMPARE(next.Label15->text(), QStringLiteral("http://saved/one.jpg"));
+    QCOMPARE(next.Edit7->text(), QStringLiteral("http://server/x.jpg"));
+    QVERIFY(!next.Edit7->isHidden());
+    QCOMPARE(next.ListBox1->count(), 0);
+    QCOMPARE(next.Label31->text(), QStringLiteral("http://localhost:8080/qm/qm100K.jpg"));
+    QCOMPARE(next.Label44->text(), QStringLiteral("false"));
+    QVERIFY(next.Label41->isHidden());
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
 } // namespace
 
 class FormStateTest : public QObject {
@@ -151,18 +175,81 @@ private slots:
         file.close();
 
         MessageRecorder messages;
-        TForm1 next;
-        next.FormCreate();
-        QCOMPARE(next.Edit3->text(), QStringLiteral("smtp.example.jp"));
-        QCOMPARE(next.Edit8->text(), QStringLiteral("user@example.jp"));
-        QCOMPARE(next.Label15->text(), QStringLiteral("http://saved/one.jpg"));
-        QCOMPARE(next.Edit7->text(), QStringLiteral("http://server/x.jpg"));
-        QVERIFY(!next.Edit7->isHidden());
-        QCOMPARE(next.ListBox1->count(), 0);
-        QCOMPARE(next.Label31->text(), QStringLiteral("http://localhost:8080/qm/qm100K.jpg"));
-        QCOMPARE(next.Label44->text(), QStringLiteral("false"));
-        QVERIFY(next.Label41->isHidden());
-        QCOMPARE(messages.texts(), QStringList{}); // no message for a damaged file
+        std::optional<TForm1> next;
+        next.emplace();
+        next->FormCreate();
+        checkCutFileRead(*next);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(messages.texts(), QStringList{}); // no box for a damaged file
+
+        // The damaged file went aside whole before any save, and the window said where.
+        const QStringList kept =
+            QDir().entryList({kStateFile + QStringLiteral(".damaged-*")}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY2(QRegularExpression(QStringLiteral("^qm1\\.dat\\.damaged-\\d{8}-\\d{6}$"))
+                     .match(kept.front())
+                     .hasMatch(),
+                 qPrintable(kept.front()));
+        QCOMPARE(
+            next->StatusText(),
+            QStringLiteral("qm1.dat を読み込めなかったため %1 として残しました").arg(kept.front()));
+        next->AppendHistoryLine(QStringLiteral("a new line"), 100);
+        next->close();
+        next.reset();
+        QCOMPARE(readAll(kept.front()), bytes.left(cut));
+        StateSnapshot saved;
+        QCOMPARE(ReadStateFile(kStateFile, saved).status, StateReadResult::Status::Read);
+        QCOMPARE(saved.ListBox1, QStringList{QStringLiteral("a new line")});
+        QCOMPARE(saved.Edit3.Text, QStringLiteral("smtp.example.jp"));
+    }
+
+    // The history after a failed save: the reason in the status bar, no box, and the next line
+    // saves everything once the cause is gone.
+    void failedSaveAfterALineIsToldAndTriedAgain_data() {
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<int>("error");
+        QTest::newRow("qm1.dat is a directory") << "directory" << int(EISDIR);
+        QTest::newRow("no room (file size limit)") << "room" << int(EFBIG);
+    }
+    void failedSaveAfterALineIsToldAndTriedAgain() {
+        QFETCH(QString, cause);
+        QFETCH(int, error);
+        MessageRecorder messages;
+        TForm1 form;
+        form.FormCreate();
+        form.SetStatus(QStringLiteral("測定終了"));
+
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        if (cause == "directory") {
+            QVERIFY(QDir().mkpath(kStateFile + QStringLiteral("/blocker")));
+        } else {
+            rlimit limit = saved;
+            limit.rlim_cur = 1024; // smaller than the file
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        }
+        form.AppendHistoryLine(QStringLiteral("first line"), 100);
+        const QString told = form.StatusText();
+
+        if (cause == "directory")
+            QVERIFY(QDir(kStateFile).removeRecursively());
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+
+        QCOMPARE(told, QStringLiteral("履歴を保存できませんでした: %1")
+                           .arg(QString::fromLocal8Bit(std::strerror(error))));
+        form.SetStatus(QStringLiteral("測定終了"));
+        form.AppendHistoryLine(QStringLiteral("second line"), 100);
+        QCOMPARE(form.StatusText(), QStringLiteral("測定終了"));
+        StateSnapshot state;
+        QCOMPARE(ReadStateFile(kStateFile, state).status, StateReadResult::Status::Read);
+        QCOMPARE(state.ListBox1,
+                 (QStringList{QStringLiteral("first line"), QStringLiteral("second line")}));
+        QCOMPARE(messages.texts(), QStringList{});
+        QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{kStateFile});
     }
 
     void longHistoryIsKeptWhole() {

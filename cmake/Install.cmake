@@ -65,8 +65,6 @@ endfunction()
 
 configure_file(${CMAKE_SOURCE_DIR}/data/quillmet.desktop.in
                ${QM_INSTALL_GEN}/${QUILLMET_APP_ID}.desktop @ONLY)
-configure_file(${CMAKE_SOURCE_DIR}/data/quillmet.metainfo.xml.in
-               ${QM_INSTALL_GEN}/${QUILLMET_APP_ID}.metainfo.xml @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/packaging/quillmet-sample-host.in
                ${QM_INSTALL_GEN}/quillmet-sample-host @ONLY)
 
@@ -101,10 +99,14 @@ install(FILES ${CMAKE_SOURCE_DIR}/data/screenshots/main-window.png
 # The command-line program and its page, once they exist; run at the end of the top-level
 # folder so that the target may be defined after this file is included.
 function(quillmet_install_cli)
+    set(QM_PROVIDES_CLI "")
     if(TARGET quillmet-cli)
         install(TARGETS quillmet-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
         add_dependencies(quillmet-install-files quillmet-cli)
+        set(QM_PROVIDES_CLI "\n    <binary>quillmet-cli</binary>")
     endif()
+    configure_file(${CMAKE_SOURCE_DIR}/data/quillmet.metainfo.xml.in
+                   ${QM_INSTALL_GEN}/${QUILLMET_APP_ID}.metainfo.xml @ONLY)
     if(EXISTS ${CMAKE_SOURCE_DIR}/docs/quillmet-cli.1)
         quillmet_gzip(${CMAKE_SOURCE_DIR}/docs/quillmet-cli.1 ${QM_INSTALL_GEN}/man/quillmet-cli.1.gz)
         install(FILES ${QM_INSTALL_GEN}/man/quillmet-cli.1.gz

@@ -100,6 +100,10 @@ check_tree() {
     grep -q '<description xml:lang="ja">\|<p xml:lang="ja">' "$metainfo" ||
         fail "no Japanese description"
     grep -q '<release version="1.90"' "$metainfo" || fail "no release 1.90"
+    if cli_expected; then
+        grep -qF '<binary>quillmet-cli</binary>' "$metainfo" ||
+            fail "the metainfo does not provide quillmet-cli"
+    fi
 
     # Every page renders, without a single warning.
     local page out

@@ -3,6 +3,7 @@
 # on it, unpacked into a temporary root and its programs' libraries resolved there.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/package/common.sh
 source "$here/common.sh"
 need cpack dpkg-deb dpkg-shlibdeps dpkg ldd file lintian
 

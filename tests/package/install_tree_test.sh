@@ -3,6 +3,7 @@
 # started from it, fetched from and stopped.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/package/common.sh
 source "$here/common.sh"
 need cmake desktop-file-validate appstreamcli man file nginx
 

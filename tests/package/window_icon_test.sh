@@ -4,6 +4,7 @@
 # leaving qm1.dat in the folder it was started in.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/package/common.sh
 source "$here/common.sh"
 need xvfb-run Xvfb xauth xwininfo xprop
 
@@ -39,10 +40,10 @@ xprop -id "$window" WM_CLASS | grep -qF "= \"quillmet\", \"$wm_class\"" ||
     fail "WM_CLASS $(xprop -id "$window" WM_CLASS) does not match StartupWMClass=$wm_class"
 echo "ok: WM_CLASS matches StartupWMClass=$wm_class"
 
-sizes=$(xprop -len 1000000 -id "$window" _NET_WM_ICON | sed -nE 's/.*Icon \(([0-9]+) x ([0-9]+)\):.*/\1x\2/p' |
-    sort -n | tr '\n' ' ')
+# -len: xprop's default would cut the property short of the 256 px icon.
+sizes=$(xprop -len 1000000 -id "$window" _NET_WM_ICON |
+    sed -nE 's/.*Icon \(([0-9]+) x ([0-9]+)\):.*/\1x\2/p' | sort -n | tr '\n' ' ')
 [ "$sizes" = "16x16 32x32 48x48 256x256 " ] || fail "_NET_WM_ICON sizes: '$sizes'"
-# (-len: the default would cut the property short of the 256 px icon.)
 # The 48 px icon is the drawing, not an empty square: its corner is clear, its middle not.
 icon48=$(xprop -len 1000000 -notype -id "$window" -f _NET_WM_ICON 32c _NET_WM_ICON |
     tr -d ' \n' | sed 's/^[^=]*=//' | tr ',' '\n')

@@ -22,7 +22,9 @@ set(QM_PKG_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/quillmet)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-# Everything that is installed, for scripts/package to build without the tests.
+# Everything that is installed, for scripts/package to build without the tests; installing
+# and cpack then build nothing themselves (else cpack would build every test first).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 add_custom_target(quillmet-install-files)
 add_dependencies(quillmet-install-files quillmet make-samples)
 

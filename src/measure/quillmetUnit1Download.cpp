@@ -79,6 +79,10 @@ void TForm1::Button1Click() {
         ShowMessageBox(QStringLiteral("JPEGファイルで測定してください。"));
         return;
     }
+    if (HasControlCharacter(url.toStdString())) {
+        ShowMessageBox(QString::fromUtf8(kUrlCharacterRefused));
+        return;
+    }
     RoundIndex = 0;
     for (std::size_t i = 0; i < 5; ++i) {
         KbpsBoxes[i]->show();

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 
 enum CmdType : int {
     CmdGET,
@@ -23,6 +24,12 @@ enum CmdType : int {
     CmdTRACE,
     CmdWRAPPED
 };
+
+// A URL holding a control character is refused with this text: the URL goes into the
+// request line, where a CR or LF would start a header line of its own.
+inline constexpr char kUrlCharacterRefused[] = "URLに使えない文字が含まれています。";
+// A byte below 0x20, or 0x7F.
+bool HasControlCharacter(std::string_view text);
 
 // Optional request header values; an empty one is left out.
 struct THeaderInfo {
@@ -42,8 +49,12 @@ public:
 
     // Redirect-like replies followed by one request before "Too many redirects".
     static constexpr int MaxRepetitions = 20;
-    // A reply header or a body held in memory may not pass this.
+    // A body held in memory may not pass this.
     static constexpr std::size_t MaxReplyInMemory = 64u * 1024u * 1024u;
+    // Nor may a reply header, in memory or in its file (curl allows 300 KB).
+    static constexpr std::size_t MaxReplyHeader = 1024u * 1024u;
+    // The path goes out cut to this many bytes, after its encoding.
+    static constexpr std::size_t MaxPath = 256;
 
     explicit TNMHTTP(QObject* parent = nullptr);
 

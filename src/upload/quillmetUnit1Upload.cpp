@@ -134,8 +134,17 @@ void TForm1::ClientSocket3Read(QObject*, TCustomWinSocket* Socket) {
         return;
     RestartSilenceTimer();
     const SmtpOutcome outcome = Smtp.Received(text);
-    AppendLog(QString::fromStdString(text));
+    if (!outcome.replyTooLong) {
+        AppendLog(QString::fromStdString(text));
+    } else if (outcome.keptBytes > 0) {
+        AppendLog(QString::fromStdString(text.substr(0, outcome.keptBytes)));
+    }
     ApplySmtpOutcome(outcome);
+    if (outcome.replyTooLong) {
+        // Ends as when the server closes early: no rate, the start controls back.
+        ClientSocket3->Deactivate();
+        return;
+    }
     SendSmtpOutput(Socket);
 }
 
@@ -151,7 +160,7 @@ void TForm1::ClientSocket3Disconnect(QObject*, TCustomWinSocket*) {
     const bool connected = Smtp.WasConnected();
     const bool bodyStarted = Smtp.BodyStarted();
     // Without a reply to the body there is no send-to-reply time, hence no rate.
-    const bool measured = Smtp.TransferEnded();
+    const bool measured = Smtp.TransferEnded() && !Smtp.ReplyTooLong();
     Smtp.Stop();
 
     if (measured)

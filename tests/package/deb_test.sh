@@ -28,7 +28,8 @@ depends=$(field Depends)
 for dep in fonts-ipafont-gothic xdg-utils; do
     grep -qE "(^|, )$dep(,|$)" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
-for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libc6 libstdc\\+\\+6; do
+for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6charts6 libc6 \
+    libstdc\\+\\+6; do
     grep -qE "(^|, )$lib \(>= [0-9][^)]*\)" <<<"$depends" ||
         fail "Depends lacks a versioned $lib: $depends"
 done

@@ -11,6 +11,7 @@
 #include "upload/quillmetUnit4.h"
 
 #include <QApplication>
+#include <QIcon>
 
 void CreateForms(const QStringList& arguments, const std::function<void(TForm1*)>& beforeCreate) {
     // Errors escaping a handler of the network or the timers are shown in a message box.
@@ -37,6 +38,12 @@ void DestroyForms() {
 int RunQuillmet(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillmet"));
+    // The icon drawn for the menu entry. Wayland shows the one of the desktop file named here.
+    QIcon icon;
+    for (int size : {16, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/icons/quillmet-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
+    QApplication::setDesktopFileName(QStringLiteral("io.github.quillmet.Quillmet"));
     InstallFontSubstitutions();
     QApplication::setFont(PixelFont(kGothic, 12));
 

@@ -1,36 +1,32 @@
-// The main window: every control under its own name, the run state, and the handlers.
+// The main window: the handlers, and what it shows of the runs it starts.
 #pragma once
 
-#include "upload/SmtpDialogue.h"
+#include "app/Form1Controls.h"
 
 #include <QMainWindow>
 #include <QStringList>
-#include <array>
 #include <cstdint>
 #include <string>
 
-class QAction;
 class QCloseEvent;
-class QFrame;
 class QKeyEvent;
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QMenu;
-class QMenuBar;
-class QPushButton;
-class QStatusBar;
-class QTextEdit;
-class ClickableLabel;
 class WindowTimer;
 class TNMHTTP;
 class TClientSocket;
 class TCustomWinSocket;
+class DownloadRun;
+class UploadRun;
+struct DownloadResult;
+struct UploadResult;
 struct StateSnapshot;
 enum CmdType : int;
 
-class TForm1 final : public QMainWindow {
+class TForm1 final : public QMainWindow, public TForm1Controls {
     Q_OBJECT
+
+    // The runs, each owning its components and state; the window shows what they report.
+    DownloadRun* m_download = nullptr;
+    UploadRun* m_upload = nullptr;
 
 public:
     // arguments: the command line without the program name.
@@ -40,6 +36,11 @@ public:
     // Status bar text (one line at the bottom edge).
     void SetStatus(const QString& text);
     QString StatusText() const;
+
+    DownloadRun& Download() const noexcept { return *m_download; }
+    UploadRun& Upload() const noexcept { return *m_upload; }
+    // The command-line repeat counter.
+    std::int32_t RepeatCount() const noexcept { return m_repeatCount; }
 
     // A programmatic click on Button1: runs Button1Click even while the button is disabled.
     void ClickButton1();
@@ -68,7 +69,7 @@ public:
     void C1Click();
     void RichEdit1KeyDown();
 
-    // download run
+    // download run (the round's events and Timer1 belong to Download())
     void Button1Click();
     void NMHTTP1Connect();
     void NMHTTP1Success(CmdType Cmd);
@@ -103,18 +104,17 @@ public:
     void URLJ4Click();
     void Button6Click();
     void T1Click();
-    // The offer of a download result to the fastest record (after Edit5 and Edit9 are filled).
-    void OfferToFastestRecord();
+    // The offer of a download result to the fastest record (after Edit5 and Edit9 are filled);
+    // a marked result is never offered.
+    void OfferToFastestRecord(int resultMark);
 
-    // upload and mode switch
+    // upload and mode switch (the socket's events and the silence timer belong to Upload())
     // The upload branch of Button1Click, after its common part.
     void StartUpload();
     void ClientSocket3Connect(QObject* Sender, TCustomWinSocket* Socket);
     void ClientSocket3Read(QObject* Sender, TCustomWinSocket* Socket);
     void ClientSocket3Disconnect(QObject* Sender, TCustomWinSocket* Socket);
-    // The socket has room again: the rest of the body goes out.
     void ClientSocket3Write(QObject* Sender, TCustomWinSocket* Socket);
-    // The server sent nothing and took nothing for the silence time: the dialogue gives up.
     void SmtpSilenceTimerTimer();
     void SMTPB1Click();
     void WEBB1Click();
@@ -134,7 +134,7 @@ public:
     void Timer3Timer();
     void Timer4Timer();
     // A download run is under way: from its start to its completion, error reply or stop.
-    bool DownloadRunning() const noexcept { return m_downloadRunning; }
+    bool DownloadRunning() const;
     // A download or an upload is under way.
     bool RunInProgress() const;
 
@@ -145,174 +145,14 @@ public:
     void About1Click();
     void Tutorial1Click();
 
-    // --- controls ---
-    // input area
-    QLabel* Label1 = nullptr;
-    QLineEdit* Edit7 = nullptr;
-    QLabel* Label12 = nullptr;
-    QLineEdit* Edit3 = nullptr;
-    QLabel* Label13 = nullptr;
-    QLineEdit* Edit8 = nullptr;
-    QLabel* Label9 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QLabel* Label8 = nullptr;
-
-    // result panel
-    QFrame* Bevel1 = nullptr;
-    QLabel* Label5 = nullptr;
-    QLineEdit* Edit6 = nullptr;
-    QLabel* Label10 = nullptr;
-    QLineEdit* Edit1 = nullptr;
-    QLabel* Label11 = nullptr;
-    QLabel* Label6 = nullptr;
-    QLineEdit* Edit2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label7 = nullptr;
-    QLineEdit* Edit5 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLineEdit* Edit9 = nullptr;
-    QLabel* Label14 = nullptr;
-    QPushButton* Button6 = nullptr;
-    QLabel* Label41 = nullptr;
-    QLabel* Label42 = nullptr;
-    QLabel* Label43 = nullptr;
-
-    // per-round panel
-    QLabel* Label22 = nullptr;
-    QLabel* Label23 = nullptr;
-    QLabel* Label24 = nullptr;
-    QLabel* Label25 = nullptr;
-    QLabel* Label26 = nullptr;
-    QLineEdit* Edit10 = nullptr;
-    QLineEdit* Edit11 = nullptr;
-    QLineEdit* Edit12 = nullptr;
-    QLineEdit* Edit13 = nullptr;
-    QLineEdit* Edit14 = nullptr;
-    QLineEdit* Edit15 = nullptr;
-    QLineEdit* Edit16 = nullptr;
-    QLineEdit* Edit17 = nullptr;
-    QLineEdit* Edit18 = nullptr;
-    QLineEdit* Edit19 = nullptr;
-    std::array<QLineEdit*, 5> KbpsBoxes{}; // Edit10 .. Edit14
-    std::array<QLineEdit*, 5> MbpsBoxes{}; // Edit15 .. Edit19
-    QLabel* Label20 = nullptr;
-    QLabel* Label21 = nullptr;
-    QTextEdit* RichEdit1 = nullptr;
-
-    // history area
-    QLabel* Label2 = nullptr;
-    QListWidget* ListBox1 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QPushButton* Button3 = nullptr;
-    QPushButton* Button4 = nullptr;
-    ClickableLabel* Label16 = nullptr;
-    QStatusBar* StatusBar1 = nullptr;
-
-    // hidden state holders
-    QLabel* Label15 = nullptr; // saved URL 1
-    QLabel* Label31 = nullptr; // saved URL 2
-    QLabel* Label32 = nullptr; // saved URL 3
-    QLabel* Label37 = nullptr; // saved URL 4
-    QLabel* Label38 = nullptr; // saved URL 5
-    QLabel* Label33 = nullptr; // slot name 1
-    QLabel* Label34 = nullptr; // slot name 2
-    QLabel* Label35 = nullptr; // slot name 3
-    QLabel* Label39 = nullptr; // slot name 4
-    QLabel* Label3a = nullptr; // slot name 5
-    QLabel* Label44 = nullptr; // fastest-record display "true"/"false"
-    QLabel* Label50 = nullptr; // schedule flag
-    QLabel* Label51 = nullptr; // runs per burst
-    QLabel* Label52 = nullptr; // bursts left
-
-    // non-visual components
-    TNMHTTP* NMHTTP1 = nullptr;
-    TClientSocket* ClientSocket3 = nullptr;
-    WindowTimer* Timer1 = nullptr;
+    // non-visual components; the runs own theirs
+    TNMHTTP*& NMHTTP1;
+    WindowTimer*& Timer1;
+    TClientSocket*& ClientSocket3;
+    WindowTimer*& SmtpSilenceTimer;
     WindowTimer* Timer2 = nullptr;
     WindowTimer* Timer3 = nullptr;
     WindowTimer* Timer4 = nullptr;
-    WindowTimer* SmtpSilenceTimer = nullptr; // 60,000 ms of a silent server end an upload
-
-    // menus (a submenu is a QMenu; enable or disable it through menuAction())
-    QMenuBar* MainMenu1 = nullptr;
-    QMenu* File1 = nullptr;
-    QAction* N7 = nullptr;
-    QAction* Exit1 = nullptr;
-    QMenu* Edit4 = nullptr;
-    QAction* N5 = nullptr;
-    QAction* L1 = nullptr;
-    QAction* D2 = nullptr;
-    QAction* N4 = nullptr;
-    QAction* C1 = nullptr;
-    QAction* N9 = nullptr;
-    QAction* onoffR1 = nullptr;
-    QAction* T1 = nullptr;
-    QMenu* N1 = nullptr;
-    QAction* E1 = nullptr;
-    QAction* N3 = nullptr;
-    QAction* TimerMeas = nullptr;
-    QMenu* K1 = nullptr;
-    QMenu* FTTH1 = nullptr;
-    QAction* DTI8184KBN1 = nullptr;
-    QAction* CommufaC1 = nullptr;
-    QAction* USEN1 = nullptr;
-    QAction* WebARENAW1 = nullptr;
-    QMenu* ADSLU1 = nullptr;
-    QAction* QuillmetJPEG4111KBU1 = nullptr;
-    QAction* QuillmetJPEG989KBV2 = nullptr;
-    QAction* QuillmetJPEG989KBV1 = nullptr;
-    QMenu* ISDNI1 = nullptr;
-    QAction* Serverisland110 = nullptr;
-    QAction* Quillmetjpg1 = nullptr;
-    QAction* N11 = nullptr;
-    QMenu* URLH1 = nullptr;
-    QMenu* N1A1 = nullptr;
-    QMenu* N2B1 = nullptr;
-    QMenu* N3C1 = nullptr;
-    QMenu* N4D1 = nullptr;
-    QMenu* N5G1 = nullptr;
-    QAction* URL1 = nullptr;
-    QAction* URLJ1 = nullptr;
-    QAction* URLJ2 = nullptr;
-    QAction* URLJ3 = nullptr;
-    QAction* URLJ4 = nullptr;
-    QAction* URLI1 = nullptr;
-    QAction* URLI2 = nullptr;
-    QAction* URLI3 = nullptr;
-    QAction* URLI4 = nullptr;
-    QAction* URLI5 = nullptr;
-    QMenu* UPDOWN1 = nullptr;
-    QAction* WEBB1 = nullptr;
-    QAction* SMTPB1 = nullptr;
-    QMenu* Help1 = nullptr;
-    QAction* Tutorial1 = nullptr;
-    QAction* N8 = nullptr;
-    QAction* WebW1 = nullptr;
-    QAction* KAVJOURNALWebB1 = nullptr;
-    QAction* N6 = nullptr;
-    QAction* About1 = nullptr;
-
-    // --- run state, shared by the download and the upload ---
-    std::uint32_t RunStartTick = 0;
-    std::uint32_t ConnectTick = 0;
-    std::uint32_t TransferStartTick = 0;
-    std::uint32_t TransferEndTick = 0;
-    long double TransferTime = 0; // ms
-    // The transfer's two moments again, in microseconds, so that a fast line reads true.
-    std::int64_t TransferStartMicros = 0;
-    std::int64_t TransferEndMicros = 0;
-    std::int32_t RoundIndex = 0;
-    std::array<std::int32_t, 5> RoundConnectTimes{};
-    std::array<long double, 5> RoundSpeeds{}; // bytes per second
-    std::int32_t RoundBytes = 0;
-    int ResultMark = 0; // 0 clean, 1 unsteady or disturbed, 2 connect time not measured
-    std::int32_t RepeatCount = 0;
-
-    // upload dialogue: the SMTP step, the local host name and the body in flight
-    SmtpDialogue Smtp;
-
-    // timer measurement: runs still to start in the current burst after the one running
-    std::int32_t BurstRemaining = 0;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -323,25 +163,16 @@ signals:
     void closed();
 
 private:
-    void buildControls();
-    void buildMenus();
-    // Parts of construction and closing that belong to the download and upload.
-    void CreateDownloadComponents();
-    void CreateUploadComponents();
-    void CloseUploadSocket();
-    void UploadSocketError(TCustomWinSocket* Socket, bool connectFailed);
-    void ApplySmtpOutcome(const SmtpOutcome& outcome);
-    void SendSmtpOutput(TCustomWinSocket* Socket);
+    // What the window does with the runs' reports.
+    void ConnectDownload();
+    void ConnectUpload();
+    void ShowDownloadResult(const DownloadResult& result);
+    void ShowUploadResult(const UploadResult& result);
+    void DownloadStoppedTooBig();
+    void DownloadStoppedByError(const QString& message);
+    void UploadEnded();
     void AppendLog(const QString& text);
-    void RestartSilenceTimer();
-
-    // The request of the current round, and what follows when it raised or ended
-    // with neither a success nor a failure.
-    void RequestRound();
-    void CompleteRun();
     void RunClosingSteps();
-    bool m_roundAnswered = false;
-    bool m_downloadRunning = false;
 
     // A tick of the schedule starts the next run; a tick whose run does not start ends it.
     void StartScheduledRun();
@@ -352,9 +183,13 @@ private:
     void ApplyState(const StateSnapshot& state);
     void SaveStateQuietly();
 
+    std::int32_t m_repeatCount = 0;
+    // Runs still to start in the current burst of the timer measurement after the one running.
+    std::int32_t m_burstRemaining = 0;
+    // A completed run's result is being shown: the run counts as going on until its closing steps.
+    bool m_showingResult = false;
     QStringList m_arguments;
     bool m_closingForSignal = false;
-    QLabel* m_statusText = nullptr;
     bool m_closed = false;
 };
 

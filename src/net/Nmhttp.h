@@ -25,6 +25,11 @@ enum CmdType : int {
     CmdWRAPPED
 };
 
+// The n-th piece (from 1) between delimiters, empty pieces included; empty past the last.
+std::string NthWord(const std::string& text, char delimiter, int n);
+// 1-based position of the n-th delimiter; the length + 1 when there are fewer than n
+// delimiters or the n-th is the last character.
+int NthPos(const std::string& text, char delimiter, int n);
 // A URL holding a control character is refused with this text: the URL goes into the
 // request line, where a CR or LF would start a header line of its own.
 inline constexpr char kUrlCharacterRefused[] = "URLに使えない文字が含まれています。";

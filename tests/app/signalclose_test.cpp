@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/StateFile.h"
 #include "app/quillmetUnit1.h"
+#include "upload/UploadRun.h"
 #include "platform/TerminationSignals.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempWorkDir.h"
@@ -90,7 +91,7 @@ private slots:
             Form1->Edit3->setText(QStringLiteral("127.0.0.1"));
             Form1->Edit8->setText(QStringLiteral("user@example.jp"));
             Form1->Button1Click();
-            QVERIFY(!Form1->Smtp.Running()); // cancelled: no upload started
+            QVERIFY(!Form1->Upload().Smtp.Running()); // cancelled: no upload started
         } else if (modal == "save") {
             Form1->Edit7->setText(url);
             Form1->close();

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class QAction;
@@ -26,6 +27,7 @@ class WindowTimer;
 class TNMHTTP;
 class TClientSocket;
 class TCustomWinSocket;
+class StateFileLock;
 struct StateSnapshot;
 enum CmdType : int;
 
@@ -351,6 +353,10 @@ private:
     StateSnapshot CaptureState() const;
     void ApplyState(const StateSnapshot& state);
     void SaveStateQuietly() const;
+    // qm1.dat is this window's from FormCreate to the end, unless another window or
+    // quillmet-cli has it: then nothing is written.
+    std::shared_ptr<StateFileLock> m_stateLock;
+    bool m_stateReadOnly = false;
 
     QStringList m_arguments;
     bool m_closingForSignal = false;

@@ -2,6 +2,7 @@
 #include "app/quillmetUnit1.h"
 
 #include "app/StateFile.h"
+#include "app/StateFileLock.h"
 #include "platform/MessageBox.h"
 
 #include <QLabel>
@@ -74,6 +75,27 @@ void TForm1::ApplyState(const StateSnapshot& s) {
 }
 
 void TForm1::ReadStateFile() {
+    // The lock comes before the read: what another holder appends later would otherwise
+    // be overwritten by this window's older copy.
+    if (!m_stateLock) {
+        m_stateLock = std::make_shared<StateFileLock>(QString::fromLatin1(StateFileName));
+        switch (m_stateLock->LockForWindow()) {
+        case StateFileLock::Outcome::Acquired:
+            break;
+        case StateFileLock::Outcome::Held: {
+            m_stateReadOnly = true;
+            const QString text =
+                QStringLiteral("別の Quillmet が qm1.dat "
+                               "を使用中のため、このウィンドウの測定履歴などは保存されません。");
+            SetStatus(text);
+            std::fprintf(stderr, "quillmet: %s\n", text.toLocal8Bit().constData());
+            break;
+        }
+        case StateFileLock::Outcome::Failed:
+            // No lock to be had (a read-only folder, say): saving goes on as it always did.
+            break;
+        }
+    }
     StateSnapshot state = CaptureState();
     const StateReadResult result = ::ReadStateFile(QString::fromLatin1(StateFileName), state);
     if (result.status == StateReadResult::Status::Missing)
@@ -83,6 +105,8 @@ void TForm1::ReadStateFile() {
 }
 
 void TForm1::WriteStateFile() {
+    if (m_stateReadOnly)
+        return;
     for (;;) {
         const StateWriteResult result =
             ::WriteStateFile(QString::fromLatin1(StateFileName), CaptureState());
@@ -103,6 +127,8 @@ void TForm1::WriteStateFile() {
 }
 
 void TForm1::SaveStateQuietly() const {
+    if (m_stateReadOnly)
+        return;
     const StateWriteResult result =
         ::WriteStateFile(QString::fromLatin1(StateFileName), CaptureState());
     if (!result.ok)

@@ -13,6 +13,8 @@
 #include <QApplication>
 
 void CreateForms(const QStringList& arguments, const std::function<void(TForm1*)>& beforeCreate) {
+    // Errors escaping a handler of the network or the timers are shown in a message box.
+    InstallExceptionReport();
     Form1 = new TForm1(arguments);
     if (beforeCreate)
         beforeCreate(Form1);

@@ -2,11 +2,14 @@
 
 #include "QuillmetConfig.h"
 #include "history/EditBoxCopyFilter.h"
+#include "measure/DownloadRun.h"
 #include "platform/ClickableLabel.h"
 #include "platform/ExceptionReport.h"
 #include "platform/Exceptions.h"
 #include "platform/Fonts.h"
 #include "platform/WindowTimer.h"
+#include "upload/UploadRun.h"
+#include "upload/quillmetUnit4.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -74,28 +77,31 @@ void setTextColor(QWidget* w, const QColor& color) {
 
 TForm1::TForm1(QStringList arguments, QWidget* parent)
     : QMainWindow(parent)
+    , m_download(new DownloadRun(this))
+    , m_upload(new UploadRun(this))
+    , NMHTTP1(m_download->NMHTTP1)
+    , Timer1(m_download->Timer1)
+    , ClientSocket3(m_upload->ClientSocket3)
+    , SmtpSilenceTimer(m_upload->SmtpSilenceTimer)
     , m_arguments(std::move(arguments)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quillmet ver.1.90"));
     setFont(PixelFont(kGothic, 12));
 
-    Timer1 = new WindowTimer(this, 2500);
     Timer2 = new WindowTimer(this, 3000);
     Timer3 = new WindowTimer(this, 0);
     Timer4 = new WindowTimer(this, 0);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer3->setObjectName(QStringLiteral("Timer3"));
     Timer4->setObjectName(QStringLiteral("Timer4"));
-    Timer1->OnTimer = [this] { Timer1Timer(); };
     Timer2->OnTimer = [this] { Timer2Timer(); };
     Timer3->OnTimer = [this] { Timer3Timer(); };
     Timer4->OnTimer = [this] { Timer4Timer(); };
 
     buildControls();
     buildMenus();
-    CreateDownloadComponents();
-    CreateUploadComponents();
+    ConnectDownload();
+    ConnectUpload();
     // Ctrl+C stays with an edit box that has a selection; elsewhere it copies the history.
     EditBoxCopyFilter::InstallOn(this);
 
@@ -428,9 +434,9 @@ void TForm1::FormCreate() {
     N5G1->setTitle(Label3a->text());
 
     if (m_arguments.size() == 1)
-        RepeatCount = StrToInt(m_arguments.front().toStdString());
+        m_repeatCount = StrToInt(m_arguments.front().toStdString());
 
-    if (RepeatCount >= 1 && RepeatCount <= 5)
+    if (m_repeatCount >= 1 && m_repeatCount <= 5)
         ClickButton1();
 
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
@@ -441,11 +447,14 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::AppDeactivate() {
-    ResultMark = 1;
+    m_download->MarkDisturbed();
 }
 
 void TForm1::FormClose() {
-    CloseUploadSocket();
+    // A caution still waiting for its answer counts as cancelled.
+    if (Form4 && Form4->isVisible())
+        Form4->reject();
+    m_upload->Close();
     StopTimerSchedule();
     WriteStateFile();
 }

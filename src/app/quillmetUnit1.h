@@ -1,8 +1,6 @@
 // The main window: every control under its own name, the run state, and the handlers.
 #pragma once
 
-#include "upload/SmtpDialogue.h"
-
 #include <QMainWindow>
 #include <QStringList>
 #include <array>
@@ -27,12 +25,20 @@ class WindowTimer;
 class TNMHTTP;
 class TClientSocket;
 class TCustomWinSocket;
+class DownloadRun;
 class StateFileLock;
+class UploadRun;
+struct DownloadResult;
+struct UploadResult;
 struct StateSnapshot;
 enum CmdType : int;
 
 class TForm1 final : public QMainWindow {
     Q_OBJECT
+
+    // The runs, each owning its components and state; the window shows what they report.
+    DownloadRun* m_download = nullptr;
+    UploadRun* m_upload = nullptr;
 
 public:
     // arguments: the command line without the program name.
@@ -42,6 +48,11 @@ public:
     // Status bar text (one line at the bottom edge).
     void SetStatus(const QString& text);
     QString StatusText() const;
+
+    DownloadRun& Download() const noexcept { return *m_download; }
+    UploadRun& Upload() const noexcept { return *m_upload; }
+    // The command-line repeat counter.
+    std::int32_t RepeatCount() const noexcept { return m_repeatCount; }
 
     // A programmatic click on Button1: runs Button1Click even while the button is disabled.
     void ClickButton1();
@@ -70,7 +81,7 @@ public:
     void C1Click();
     void RichEdit1KeyDown();
 
-    // download run
+    // download run (the round's events and Timer1 belong to Download())
     void Button1Click();
     void NMHTTP1Connect();
     void NMHTTP1Success(CmdType Cmd);
@@ -105,18 +116,17 @@ public:
     void URLJ4Click();
     void Button6Click();
     void T1Click();
-    // The offer of a download result to the fastest record (after Edit5 and Edit9 are filled).
-    void OfferToFastestRecord();
+    // The offer of a download result to the fastest record (after Edit5 and Edit9 are filled);
+    // a marked result is never offered.
+    void OfferToFastestRecord(int resultMark);
 
-    // upload and mode switch
+    // upload and mode switch (the socket's events and the silence timer belong to Upload())
     // The upload branch of Button1Click, after its common part.
     void StartUpload();
     void ClientSocket3Connect(QObject* Sender, TCustomWinSocket* Socket);
     void ClientSocket3Read(QObject* Sender, TCustomWinSocket* Socket);
     void ClientSocket3Disconnect(QObject* Sender, TCustomWinSocket* Socket);
-    // The socket has room again: the rest of the body goes out.
     void ClientSocket3Write(QObject* Sender, TCustomWinSocket* Socket);
-    // The server sent nothing and took nothing for the silence time: the dialogue gives up.
     void SmtpSilenceTimerTimer();
     void SMTPB1Click();
     void WEBB1Click();
@@ -136,7 +146,7 @@ public:
     void Timer3Timer();
     void Timer4Timer();
     // A download run is under way: from its start to its completion, error reply or stop.
-    bool DownloadRunning() const noexcept { return m_downloadRunning; }
+    bool DownloadRunning() const;
     // A download or an upload is under way.
     bool RunInProgress() const;
 
@@ -226,14 +236,14 @@ public:
     QLabel* Label51 = nullptr; // runs per burst
     QLabel* Label52 = nullptr; // bursts left
 
-    // non-visual components
-    TNMHTTP* NMHTTP1 = nullptr;
-    TClientSocket* ClientSocket3 = nullptr;
-    WindowTimer* Timer1 = nullptr;
+    // non-visual components; the runs own theirs
+    TNMHTTP*& NMHTTP1;
+    WindowTimer*& Timer1;
+    TClientSocket*& ClientSocket3;
+    WindowTimer*& SmtpSilenceTimer;
     WindowTimer* Timer2 = nullptr;
     WindowTimer* Timer3 = nullptr;
     WindowTimer* Timer4 = nullptr;
-    WindowTimer* SmtpSilenceTimer = nullptr; // 60,000 ms of a silent server end an upload
 
     // menus (a submenu is a QMenu; enable or disable it through menuAction())
     QMenuBar* MainMenu1 = nullptr;
@@ -294,28 +304,6 @@ public:
     QAction* N6 = nullptr;
     QAction* About1 = nullptr;
 
-    // --- run state, shared by the download and the upload ---
-    std::uint32_t RunStartTick = 0;
-    std::uint32_t ConnectTick = 0;
-    std::uint32_t TransferStartTick = 0;
-    std::uint32_t TransferEndTick = 0;
-    long double TransferTime = 0; // ms
-    // The transfer's two moments again, in microseconds, so that a fast line reads true.
-    std::int64_t TransferStartMicros = 0;
-    std::int64_t TransferEndMicros = 0;
-    std::int32_t RoundIndex = 0;
-    std::array<std::int32_t, 5> RoundConnectTimes{};
-    std::array<long double, 5> RoundSpeeds{}; // bytes per second
-    std::int32_t RoundBytes = 0;
-    int ResultMark = 0; // 0 clean, 1 unsteady or disturbed, 2 connect time not measured
-    std::int32_t RepeatCount = 0;
-
-    // upload dialogue: the SMTP step, the local host name and the body in flight
-    SmtpDialogue Smtp;
-
-    // timer measurement: runs still to start in the current burst after the one running
-    std::int32_t BurstRemaining = 0;
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -327,23 +315,16 @@ signals:
 private:
     void buildControls();
     void buildMenus();
-    // Parts of construction and closing that belong to the download and upload.
-    void CreateDownloadComponents();
-    void CreateUploadComponents();
-    void CloseUploadSocket();
-    void UploadSocketError(TCustomWinSocket* Socket, bool connectFailed);
-    void ApplySmtpOutcome(const SmtpOutcome& outcome);
-    void SendSmtpOutput(TCustomWinSocket* Socket);
+    // What the window does with the runs' reports.
+    void ConnectDownload();
+    void ConnectUpload();
+    void ShowDownloadResult(const DownloadResult& result);
+    void ShowUploadResult(const UploadResult& result);
+    void DownloadStoppedTooBig();
+    void DownloadStoppedByError(const QString& message);
+    void UploadEnded();
     void AppendLog(const QString& text);
-    void RestartSilenceTimer();
-
-    // The request of the current round, and what follows when it raised or ended
-    // with neither a success nor a failure.
-    void RequestRound();
-    void CompleteRun();
     void RunClosingSteps();
-    bool m_roundAnswered = false;
-    bool m_downloadRunning = false;
 
     // A tick of the schedule starts the next run; a tick whose run does not start ends it.
     void StartScheduledRun();
@@ -358,6 +339,11 @@ private:
     std::shared_ptr<StateFileLock> m_stateLock;
     bool m_stateReadOnly = false;
 
+    std::int32_t m_repeatCount = 0;
+    // Runs still to start in the current burst of the timer measurement after the one running.
+    std::int32_t m_burstRemaining = 0;
+    // A completed run's result is being shown: the run counts as going on until its closing steps.
+    bool m_showingResult = false;
     QStringList m_arguments;
     bool m_closingForSignal = false;
     QLabel* m_statusText = nullptr;

@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -32,9 +33,15 @@ QString number(double value) {
 } // namespace
 
 QString IsoLocalTime(const QDateTime& when) {
-    // A fixed offset makes Qt write it out (local time alone would go without).
+    // Always a numeric offset, +00:00 included, so every record has the same layout.
     const QDateTime local = when.toLocalTime();
-    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
+    const int offset = local.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
+           (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 double MegabitsPerSecond(long double bytesPerSecond) {

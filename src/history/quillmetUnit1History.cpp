@@ -162,9 +162,9 @@ void TForm1::T1Click() {
     Label43->setText(QStringLiteral("0"));
 }
 
-void TForm1::OfferToFastestRecord() {
+void TForm1::OfferToFastestRecord(int resultMark) {
     // The display's own flag, not isVisible(): the window may not be shown yet.
-    if (Label41->isHidden() || ResultMark != 0)
+    if (Label41->isHidden() || resultMark != 0)
         return;
     if (!IsNewRecord(Label42->text(), Edit5->text()))
         return;

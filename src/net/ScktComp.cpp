@@ -1,6 +1,6 @@
 #include "net/ScktComp.h"
 
-#include "platform/ExceptionReport.h"
+#include "platform/EventErrors.h"
 
 #include <QHostAddress>
 #include <QHostInfo>

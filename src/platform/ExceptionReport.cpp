@@ -2,22 +2,24 @@
 
 #include "platform/MessageBox.h"
 
-#include <QString>
 #include <cstdio>
 
-void ShowException(const std::exception& e) {
+void InstallExceptionReport() {
+    SetEventErrorSink([](const QString& message) { ShowExceptionMessage(message); });
+}
+
+void ShowExceptionMessage(const QString& message) {
     try {
-        ShowMessageBox(QString::fromUtf8(e.what()), MsgButtons::Ok, MsgIcon::Error);
+        ShowMessageBox(message, MsgButtons::Ok, MsgIcon::Error);
     } catch (...) {
-        std::fprintf(stderr, "quillmet: %s\n", e.what());
+        std::fprintf(stderr, "quillmet: %s\n", message.toLocal8Bit().constData());
     }
 }
 
+void ShowException(const std::exception& e) {
+    ShowExceptionMessage(QString::fromUtf8(e.what()));
+}
+
 void ShowUnknownException() {
-    try {
-        ShowMessageBox(QStringLiteral("不明な例外が発生しました。"), MsgButtons::Ok,
-                       MsgIcon::Error);
-    } catch (...) {
-        std::fprintf(stderr, "quillmet: unknown exception\n");
-    }
+    ShowExceptionMessage(QStringLiteral("不明な例外が発生しました。"));
 }

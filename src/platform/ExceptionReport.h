@@ -1,21 +1,15 @@
-// The standard exception report: no exception ever crosses the event loop.
+// The standard exception report: a message box with the exception's message.
 #pragma once
 
-#include <exception>
-#include <utility>
+#include "platform/EventErrors.h"
 
-// Shows the exception's message in a message box; the program goes on.
+#include <QString>
+#include <exception>
+
+// Makes the message box the sink of every error that escapes an event handler.
+void InstallExceptionReport();
+
+// Shows the message in a message box; the program goes on.
+void ShowExceptionMessage(const QString& message);
 void ShowException(const std::exception& e);
 void ShowUnknownException();
-
-// Runs a handler entered from the event loop; whatever it throws is reported.
-template <typename F>
-void Guarded(F&& handler) noexcept {
-    try {
-        std::forward<F>(handler)();
-    } catch (const std::exception& e) {
-        ShowException(e);
-    } catch (...) {
-        ShowUnknownException();
-    }
-}

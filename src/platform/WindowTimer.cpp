@@ -1,6 +1,6 @@
 #include "platform/WindowTimer.h"
 
-#include "platform/ExceptionReport.h"
+#include "platform/EventErrors.h"
 
 WindowTimer::WindowTimer(QObject* parent, int interval)
     : QObject(parent)

@@ -36,20 +36,20 @@ void TForm1::StartTimerSchedule(int intervalMs, int gapMs, int perBurst, int bur
     Label51->setText(QString::number(perBurst));
     Label52->setText(QString::number(bursts));
     // A run already going on when the schedule starts is not one of its bursts.
-    BurstRemaining = TimerSchedule::NoBurst;
+    m_burstRemaining = TimerSchedule::NoBurst;
     Timer3->setEnabled(true);
 }
 
 void TForm1::Timer3Timer() {
     Timer3->setEnabled(false);
-    BurstRemaining = TimerSchedule::BurstStarted(StrToInt(Label51->text().toStdString()));
+    m_burstRemaining = TimerSchedule::BurstStarted(StrToInt(Label51->text().toStdString()));
     StartScheduledRun();
 }
 
 void TForm1::Timer4Timer() {
     Timer4->setEnabled(false);
-    const TimerSchedule::GapTick tick = TimerSchedule::GapElapsed(BurstRemaining);
-    BurstRemaining = tick.counter;
+    const TimerSchedule::GapTick tick = TimerSchedule::GapElapsed(m_burstRemaining);
+    m_burstRemaining = tick.counter;
     if (tick.startRun)
         StartScheduledRun();
 }
@@ -90,7 +90,7 @@ void TForm1::StopTimerSchedule() {
     Label50->setText(QStringLiteral("0"));
     Label52->setText(QStringLiteral("0"));
     Edit7->setEnabled(true);
-    BurstRemaining = TimerSchedule::NoBurst;
+    m_burstRemaining = TimerSchedule::NoBurst;
 }
 
 void TForm1::EndTimerSchedule() {

@@ -1,4 +1,5 @@
 #include "app/quillmetUnit1.h"
+#include "measure/DownloadRun.h"
 #include "platform/ExceptionReport.h"
 #include "platform/TerminationSignals.h"
 #include "platform/WindowTimer.h"
@@ -307,7 +308,7 @@ private slots:
         MessageRecorder messages;
         TForm1 form(arguments);
         Guarded([&] { form.FormCreate(); }); // start-up reports what escapes FormCreate
-        QCOMPARE(form.RepeatCount, count);
+        QCOMPARE(form.RepeatCount(), count);
         // A started run meets the empty URL box: its check shows that it ran.
         QStringList expected;
         if (started)
@@ -321,16 +322,16 @@ private slots:
 
         // Step 6 runs only when the earlier steps did not fail.
         emit qApp->applicationStateChanged(Qt::ApplicationInactive);
-        QCOMPARE(form.ResultMark, error.isEmpty() ? 1 : 0);
+        QCOMPARE(form.Download().ResultMark(), error.isEmpty() ? 1 : 0);
     }
 
     void deactivationMarksTheRunButActivationDoesNot() {
         TForm1 form;
         form.FormCreate();
         emit qApp->applicationStateChanged(Qt::ApplicationActive);
-        QCOMPARE(form.ResultMark, 0);
+        QCOMPARE(form.Download().ResultMark(), 0);
         emit qApp->applicationStateChanged(Qt::ApplicationInactive);
-        QCOMPARE(form.ResultMark, 1);
+        QCOMPARE(form.Download().ResultMark(), 1);
     }
 
     void clearReceivedDataRestoresTheRoundPanel_data() {

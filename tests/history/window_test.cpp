@@ -425,11 +425,10 @@ private slots:
         form.Label43->setText(QStringLiteral("old Mbps"));
         form.Edit5->setText(kbps);
         form.Edit9->setText(QStringLiteral("8.000"));
-        form.ResultMark = mark;
         const QColor normal = form.Edit5->palette().color(QPalette::Text);
         QVERIFY(normal != QColor(255, 0, 0));
 
-        form.OfferToFastestRecord();
+        form.OfferToFastestRecord(mark);
 
         QCOMPARE(form.Label42->text(), taken ? kbps : record);
         QCOMPARE(form.Label43->text(),
@@ -448,14 +447,14 @@ private slots:
         form.Label43->setText(QStringLiteral("0.488"));
         form.Edit5->setText(QStringLiteral("900.0"));
         form.Edit9->setText(QStringLiteral("0.879"));
-        form.OfferToFastestRecord();
+        form.OfferToFastestRecord(0);
         QCOMPARE(form.Label42->text(), QStringLiteral("500.0"));
         form.onoffR1->trigger();
         QVERIFY(form.Label42->isVisible());
         QCOMPARE(form.Label42->text(), QStringLiteral("500.0"));
         QCOMPARE(form.Label43->text(), QStringLiteral("0.488"));
         // Now on, the same result becomes the record.
-        form.OfferToFastestRecord();
+        form.OfferToFastestRecord(0);
         QCOMPARE(form.Label42->text(), QStringLiteral("900.0"));
         QCOMPARE(form.Label43->text(), QStringLiteral("0.879"));
     }
@@ -468,7 +467,7 @@ private slots:
         QVERIFY(!form.isVisible());
         form.Edit5->setText(QStringLiteral("1.0"));
         form.Edit9->setText(QStringLiteral("0.001"));
-        form.OfferToFastestRecord();
+        form.OfferToFastestRecord(0);
         QCOMPARE(form.Label42->text(), QStringLiteral("1.0"));
     }
 

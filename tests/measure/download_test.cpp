@@ -1,4 +1,5 @@
 #include "app/quillmetUnit1.h"
+#include "measure/DownloadRun.h"
 #include "measure/NumberFormat.h"
 #include "measure/RunResult.h"
 #include "net/Nmhttp.h"
@@ -84,7 +85,7 @@ private slots:
         }
         QCOMPARE(w.form.Edit2->text(), QString::number(size));
         // The result is the mean of the middle three rounds, in the one number format.
-        const auto& s = w.form.RoundSpeeds;
+        const auto& s = w.form.Download().RoundSpeeds();
         QCOMPARE(w.form.Edit5->text(), FormatFixed((s[1] + s[2] + s[3]) * 8 / 3072.0L, 1));
         QCOMPARE(w.form.Edit9->text(), FormatFixed((s[1] + s[2] + s[3]) * 8 / 3145728.0L, 3));
         QVERIFY(w.form.Edit5->text().toDouble() > 0);
@@ -307,7 +308,7 @@ private slots:
         // The fifth run brought the count to 5: five more follow by themselves.
         QTRY_COMPARE_WITH_TIMEOUT(w.form.ListBox1->count(), 10, kRunTimeoutMs);
         QTRY_VERIFY(w.form.Button1->isEnabled());
-        QCOMPARE(w.form.RepeatCount, 0);
+        QCOMPARE(w.form.RepeatCount(), 0);
         QTest::qWait(200);
         QCOMPARE(w.form.ListBox1->count(), 10);
     }

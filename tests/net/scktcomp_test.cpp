@@ -1,5 +1,5 @@
 #include "net/ScktComp.h"
-#include "support/MessageRecorder.h"
+#include "support/EventErrorRecorder.h"
 #include "support/SockPeer.h"
 
 #include <QEventLoop>
@@ -75,7 +75,7 @@ private slots:
     void normalEventOrder() {
         QFETCH(QString, host);
         QFETCH(QString, address);
-        MessageRecorder messages;
+        EventErrorRecorder messages;
         SockPeer peer;
         peer.setGreeting("220 ready\r\n");
         TClientSocket socket;
@@ -212,7 +212,7 @@ private slots:
     }
 
     void openingTwiceWhilePendingIsRefused() {
-        MessageRecorder messages;
+        EventErrorRecorder messages;
         SockPeer peer;
         TClientSocket socket;
         EventLog log;
@@ -407,7 +407,7 @@ private slots:
     }
 
     void unresolvableHostDisconnectsBeforeTheReport() {
-        MessageRecorder messages;
+        EventErrorRecorder messages;
         TClientSocket socket;
         EventLog log;
         log.attach(socket);
@@ -441,7 +441,7 @@ private slots:
     void refusedConnection() {
         QFETCH(int, handler);
         QFETCH(QStringList, reports);
-        MessageRecorder messages;
+        EventErrorRecorder messages;
         TClientSocket socket;
         EventLog log;
         log.attach(socket);
@@ -480,7 +480,7 @@ private slots:
     }
     void peerResetIsAnErrorOnTheClose() {
         QFETCH(bool, clearCode);
-        MessageRecorder messages;
+        EventErrorRecorder messages;
         SockPeer peer;
         TClientSocket socket;
         EventLog log;
@@ -562,7 +562,7 @@ private slots:
     }
     void noAddressIsTheCallersError() {
         QFETCH(int, clientType);
-        MessageRecorder messages;
+        EventErrorRecorder messages;
         TClientSocket socket;
         socket.setClientType(TClientType(clientType));
         EventLog log;
@@ -588,7 +588,7 @@ private slots:
     void serviceLookup() {
         QFETCH(QString, service);
         QFETCH(int, port);
-        MessageRecorder messages;
+        EventErrorRecorder messages;
         TClientSocket socket;
         EventLog log;
         log.attach(socket);
@@ -622,7 +622,7 @@ private slots:
     }
 
     void handlerExceptionIsReportedAndEventsGoOn() {
-        MessageRecorder messages;
+        EventErrorRecorder messages;
         SockPeer peer;
         peer.setGreeting("220 ready\r\n");
         TClientSocket socket;

@@ -1,7 +1,11 @@
 #include "support/MessageRecorder.h"
 
+#include "platform/ExceptionReport.h"
+
 MessageRecorder::MessageRecorder(MsgResult answer)
     : m_answer(answer) {
+    // Errors escaping a handler reach the box, as in the program.
+    InstallExceptionReport();
     SetMessageBoxHook([this](const QString& text, MsgButtons) {
         m_texts << text;
         return m_answer;

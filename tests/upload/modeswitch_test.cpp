@@ -3,6 +3,7 @@
 #include "net/ScktComp.h"
 #include "support/MessageRecorder.h"
 #include "support/SmtpPeer.h"
+#include "upload/UploadRun.h"
 #include "upload/quillmetUnit4.h"
 
 #include <QAction>
@@ -286,7 +287,7 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(peer.connections(), 0);
         QVERIFY(form.Button1->isEnabled());
-        QVERIFY(!form.Smtp.Running());
+        QVERIFY(!form.Upload().Smtp.Running());
 
         // OK goes on: the upload runs to its end.
         QTimer::singleShot(0, Form4, [] { QTest::mouseClick(Form4->Button1, Qt::LeftButton); });

@@ -1,6 +1,6 @@
 # The upload end to end against this machine's postfix (needs root; skipped otherwise).
 add_executable(upload_postfix_driver ${CMAKE_CURRENT_LIST_DIR}/postfix_upload.cpp)
-target_link_libraries(upload_postfix_driver PRIVATE quillmet_testsupport quillmet_core Qt6::Test
+target_link_libraries(upload_postfix_driver PRIVATE quillmet_testsupport Qt6::Test
                                                     quillmet_common)
 add_test(NAME upload_postfix
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/postfix_e2e.sh $<TARGET_FILE:upload_postfix_driver>)

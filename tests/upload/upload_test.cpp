@@ -6,6 +6,7 @@
 #include "support/MessageRecorder.h"
 #include "support/SmtpPeer.h"
 #include "support/SockPeer.h"
+#include "upload/UploadRun.h"
 #include "upload/quillmetUnit4.h"
 
 #include <QAction>
@@ -151,7 +152,7 @@ private slots:
         // The result: what the socket took of the body, and a finite rate.
         const qsizetype bodyBytes = w.peer.mailData().size();
         QCOMPARE(w.form.Edit2->text(), QString::number(bodyBytes));
-        QCOMPARE(w.form.RoundBytes, bodyBytes);
+        QCOMPARE(w.form.Upload().RoundBytes(), bodyBytes);
         QVERIFY(resultsAreNumbers(w.form));
         QVERIFY(!w.form.Edit1->text().isEmpty());
         QVERIFY(!w.form.Edit5->text().isEmpty());
@@ -161,9 +162,9 @@ private slots:
                              ",msec," + w.form.Edit2->text() + ",byte," + w.form.Edit5->text() +
                              ",kbps," + w.form.Edit9->text() + ",Mbps"});
         // The stamps are cleared once the result is shown.
-        QCOMPARE(w.form.TransferStartTick, 0u);
-        QCOMPARE(w.form.TransferEndTick, 0u);
-        QCOMPARE(w.form.ConnectTick, 0u);
+        QCOMPARE(w.form.Upload().TransferStartTick(), 0u);
+        QCOMPARE(w.form.Upload().TransferEndTick(), 0u);
+        QCOMPARE(w.form.Upload().ConnectTick(), 0u);
     }
 
     void commandsGoOnTheWireExactlyWithCrLf() {
@@ -284,7 +285,7 @@ private slots:
         QVERIFY(data.endsWith(kTestLine + "\r\n.\r\n"));
         QCOMPARE(data.count(kTestLine + "\r\n"), 6000);
         QCOMPARE(w.form.Edit2->text(), QString::number(data.size()));
-        QCOMPARE(w.form.RoundBytes, data.size());
+        QCOMPARE(w.form.Upload().RoundBytes(), data.size());
         QCOMPARE(w.peer.commands().last(), QByteArray("QUIT\r\n"));
         QCOMPARE(w.history().size(), 1);
     }
@@ -479,8 +480,8 @@ private slots:
             QVERIFY2(hidden->isHidden(), qPrintable(hidden->objectName()));
         QVERIFY(!w.form.Button1->isEnabled());
         QVERIFY(!w.form.E1->isEnabled());
-        QCOMPARE(w.form.RoundIndex, 0);
-        QCOMPARE(w.form.Smtp.Step(), 0);
+        QCOMPARE(w.form.Upload().RoundIndex(), 0);
+        QCOMPARE(w.form.Upload().Smtp.Step(), 0);
     }
 
     void secondStartDuringAnUploadChangesNothing() {
@@ -491,7 +492,7 @@ private slots:
         w.form.StartUpload(); // as a timer's programmatic click would
         QCOMPARE(w.cautionShows.shows, 1);
         QVERIFY(!w.form.Button1->isEnabled());
-        QVERIFY(w.form.Smtp.Running());
+        QVERIFY(w.form.Upload().Smtp.Running());
         QVERIFY(w.form.ClientSocket3->Active());
         QTest::qWait(50);
         QCOMPARE(w.peer.connections(), 1);
@@ -519,7 +520,7 @@ private slots:
         w.form.Button1Click();
         QVERIFY(w.form.Closed());
         QVERIFY(!Form4->isVisible());
-        QVERIFY(!w.form.Smtp.Running());
+        QVERIFY(!w.form.Upload().Smtp.Running());
         QTest::qWait(50);
         QCOMPARE(w.peer.connections(), 0);
     }
@@ -566,7 +567,7 @@ private slots:
         QVERIFY(!w.form.Edit10->isHidden());
         QTest::qWait(50);
         QCOMPARE(w.peer.connections(), 0);
-        QVERIFY(!w.form.Smtp.Running());
+        QVERIFY(!w.form.Upload().Smtp.Running());
     }
 };
 

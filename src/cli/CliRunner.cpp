@@ -71,7 +71,15 @@ CliRunner::CliRunner(CliOptions options, QObject* parent)
         Finish(ExitStopped);
     });
     connect(m_download, &DownloadRun::stoppedByError, this, [this](const QString& message) {
-        Message(message);
+        // The component's message first; then what it means here. Nothing cancels a
+        // request but a signal, so an aborted one ran into the time-out.
+        const bool timedOut = message.endsWith(QLatin1String("aborted")) ||
+                              message.contains(QLatin1String("Timed Out"), Qt::CaseInsensitive);
+        Message(timedOut ? QStringLiteral("%1（%2 秒応答がないため打ち切りました）")
+                               .arg(message)
+                               .arg(m_options.timeoutSeconds)
+                         : QStringLiteral("%1（%2 で測定できませんでした）")
+                               .arg(message, UrlHostPart(m_options.url)));
         Finish(ExitNetwork);
     });
 

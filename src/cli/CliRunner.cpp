@@ -55,9 +55,9 @@ CliRunner::CliRunner(CliOptions options, QObject* parent)
     m_download->UrlSource = [this] { return m_options.url; };
     // The window waits for ever on a silent server; a scheduled job must not.
     m_download->NMHTTP1->TimeOut = m_options.timeoutSeconds * 1000;
-    m_download->NMHTTP1->OnPacketRecvd = [this](QObject*) { Progress(); };
     connect(m_download, &DownloadRun::statusChanged, this, [this](const QString& text) {
         m_status = text;
+        m_round = m_download->RoundIndex() + 1; // the round that the text is about
         Progress();
     });
     connect(m_download, &DownloadRun::completed, this, &CliRunner::OnCompleted);
@@ -399,7 +399,7 @@ void CliRunner::Progress() {
     if (m_options.upload) {
         bytes = m_upload->RoundBytes();
     } else {
-        line += QStringLiteral(" %1/5").arg(m_download->RoundIndex() + 1);
+        line += QStringLiteral(" %1/5").arg(m_round);
         bytes = m_download->NMHTTP1->ReceivedBytes;
     }
     line += QStringLiteral("  %1 byte  %2 秒")

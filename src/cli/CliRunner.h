@@ -76,6 +76,7 @@ private:
     QElapsedTimer m_runClock;
     QString m_status;
     int m_run = 0;
+    int m_round = 0;
     bool m_progressShown = false;
 
     // Upload: what the dialogue said last, and whether silence ended it.

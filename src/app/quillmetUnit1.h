@@ -1,26 +1,16 @@
-// The main window: every control under its own name, the run state, and the handlers.
+// The main window: the handlers, and what it shows of the runs it starts.
 #pragma once
+
+#include "app/Form1Controls.h"
 
 #include <QMainWindow>
 #include <QStringList>
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-class QAction;
 class QCloseEvent;
-class QFrame;
 class QKeyEvent;
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QMenu;
-class QMenuBar;
-class QPushButton;
-class QStatusBar;
-class QTextEdit;
-class ClickableLabel;
 class WindowTimer;
 class TNMHTTP;
 class TClientSocket;
@@ -33,7 +23,7 @@ struct UploadResult;
 struct StateSnapshot;
 enum CmdType : int;
 
-class TForm1 final : public QMainWindow {
+class TForm1 final : public QMainWindow, public TForm1Controls {
     Q_OBJECT
 
     // The runs, each owning its components and state; the window shows what they report.
@@ -157,85 +147,6 @@ public:
     void About1Click();
     void Tutorial1Click();
 
-    // --- controls ---
-    // input area
-    QLabel* Label1 = nullptr;
-    QLineEdit* Edit7 = nullptr;
-    QLabel* Label12 = nullptr;
-    QLineEdit* Edit3 = nullptr;
-    QLabel* Label13 = nullptr;
-    QLineEdit* Edit8 = nullptr;
-    QLabel* Label9 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QLabel* Label8 = nullptr;
-
-    // result panel
-    QFrame* Bevel1 = nullptr;
-    QLabel* Label5 = nullptr;
-    QLineEdit* Edit6 = nullptr;
-    QLabel* Label10 = nullptr;
-    QLineEdit* Edit1 = nullptr;
-    QLabel* Label11 = nullptr;
-    QLabel* Label6 = nullptr;
-    QLineEdit* Edit2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label7 = nullptr;
-    QLineEdit* Edit5 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLineEdit* Edit9 = nullptr;
-    QLabel* Label14 = nullptr;
-    QPushButton* Button6 = nullptr;
-    QLabel* Label41 = nullptr;
-    QLabel* Label42 = nullptr;
-    QLabel* Label43 = nullptr;
-
-    // per-round panel
-    QLabel* Label22 = nullptr;
-    QLabel* Label23 = nullptr;
-    QLabel* Label24 = nullptr;
-    QLabel* Label25 = nullptr;
-    QLabel* Label26 = nullptr;
-    QLineEdit* Edit10 = nullptr;
-    QLineEdit* Edit11 = nullptr;
-    QLineEdit* Edit12 = nullptr;
-    QLineEdit* Edit13 = nullptr;
-    QLineEdit* Edit14 = nullptr;
-    QLineEdit* Edit15 = nullptr;
-    QLineEdit* Edit16 = nullptr;
-    QLineEdit* Edit17 = nullptr;
-    QLineEdit* Edit18 = nullptr;
-    QLineEdit* Edit19 = nullptr;
-    std::array<QLineEdit*, 5> KbpsBoxes{}; // Edit10 .. Edit14
-    std::array<QLineEdit*, 5> MbpsBoxes{}; // Edit15 .. Edit19
-    QLabel* Label20 = nullptr;
-    QLabel* Label21 = nullptr;
-    QTextEdit* RichEdit1 = nullptr;
-
-    // history area
-    QLabel* Label2 = nullptr;
-    QListWidget* ListBox1 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QPushButton* Button3 = nullptr;
-    QPushButton* Button4 = nullptr;
-    ClickableLabel* Label16 = nullptr;
-    QStatusBar* StatusBar1 = nullptr;
-
-    // hidden state holders
-    QLabel* Label15 = nullptr; // saved URL 1
-    QLabel* Label31 = nullptr; // saved URL 2
-    QLabel* Label32 = nullptr; // saved URL 3
-    QLabel* Label37 = nullptr; // saved URL 4
-    QLabel* Label38 = nullptr; // saved URL 5
-    QLabel* Label33 = nullptr; // slot name 1
-    QLabel* Label34 = nullptr; // slot name 2
-    QLabel* Label35 = nullptr; // slot name 3
-    QLabel* Label39 = nullptr; // slot name 4
-    QLabel* Label3a = nullptr; // slot name 5
-    QLabel* Label44 = nullptr; // fastest-record display "true"/"false"
-    QLabel* Label50 = nullptr; // schedule flag
-    QLabel* Label51 = nullptr; // runs per burst
-    QLabel* Label52 = nullptr; // bursts left
-
     // non-visual components; the runs own theirs
     TNMHTTP*& NMHTTP1;
     WindowTimer*& Timer1;
@@ -244,65 +155,6 @@ public:
     WindowTimer* Timer2 = nullptr;
     WindowTimer* Timer3 = nullptr;
     WindowTimer* Timer4 = nullptr;
-
-    // menus (a submenu is a QMenu; enable or disable it through menuAction())
-    QMenuBar* MainMenu1 = nullptr;
-    QMenu* File1 = nullptr;
-    QAction* N7 = nullptr;
-    QAction* Exit1 = nullptr;
-    QMenu* Edit4 = nullptr;
-    QAction* N5 = nullptr;
-    QAction* L1 = nullptr;
-    QAction* D2 = nullptr;
-    QAction* N4 = nullptr;
-    QAction* C1 = nullptr;
-    QAction* N9 = nullptr;
-    QAction* onoffR1 = nullptr;
-    QAction* T1 = nullptr;
-    QMenu* N1 = nullptr;
-    QAction* E1 = nullptr;
-    QAction* N3 = nullptr;
-    QAction* TimerMeas = nullptr;
-    QMenu* K1 = nullptr;
-    QMenu* FTTH1 = nullptr;
-    QAction* DTI8184KBN1 = nullptr;
-    QAction* CommufaC1 = nullptr;
-    QAction* USEN1 = nullptr;
-    QAction* WebARENAW1 = nullptr;
-    QMenu* ADSLU1 = nullptr;
-    QAction* QuillmetJPEG4111KBU1 = nullptr;
-    QAction* QuillmetJPEG989KBV2 = nullptr;
-    QAction* QuillmetJPEG989KBV1 = nullptr;
-    QMenu* ISDNI1 = nullptr;
-    QAction* Serverisland110 = nullptr;
-    QAction* Quillmetjpg1 = nullptr;
-    QAction* N11 = nullptr;
-    QMenu* URLH1 = nullptr;
-    QMenu* N1A1 = nullptr;
-    QMenu* N2B1 = nullptr;
-    QMenu* N3C1 = nullptr;
-    QMenu* N4D1 = nullptr;
-    QMenu* N5G1 = nullptr;
-    QAction* URL1 = nullptr;
-    QAction* URLJ1 = nullptr;
-    QAction* URLJ2 = nullptr;
-    QAction* URLJ3 = nullptr;
-    QAction* URLJ4 = nullptr;
-    QAction* URLI1 = nullptr;
-    QAction* URLI2 = nullptr;
-    QAction* URLI3 = nullptr;
-    QAction* URLI4 = nullptr;
-    QAction* URLI5 = nullptr;
-    QMenu* UPDOWN1 = nullptr;
-    QAction* WEBB1 = nullptr;
-    QAction* SMTPB1 = nullptr;
-    QMenu* Help1 = nullptr;
-    QAction* Tutorial1 = nullptr;
-    QAction* N8 = nullptr;
-    QAction* WebW1 = nullptr;
-    QAction* KAVJOURNALWebB1 = nullptr;
-    QAction* N6 = nullptr;
-    QAction* About1 = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -313,8 +165,6 @@ signals:
     void closed();
 
 private:
-    void buildControls();
-    void buildMenus();
     // What the window does with the runs' reports.
     void ConnectDownload();
     void ConnectUpload();
@@ -346,7 +196,6 @@ private:
     bool m_showingResult = false;
     QStringList m_arguments;
     bool m_closingForSignal = false;
-    QLabel* m_statusText = nullptr;
     bool m_closed = false;
 };
 

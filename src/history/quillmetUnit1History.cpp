@@ -5,6 +5,7 @@
 #include "history/RecordSpeed.h"
 #include "history/SavedUrl.h"
 #include "platform/MessageBox.h"
+#include "ui/Widgets.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -43,12 +44,6 @@ void saveUrl(const QLineEdit* urlBox, QLabel* urlStore, QLabel* captionStore, QM
     urlStore->setText(url);
     captionStore->setText(caption);
     slotMenu->setTitle(caption);
-}
-
-void setFontColor(QLineEdit* box, const QColor& color) {
-    QPalette p = box->palette();
-    p.setColor(QPalette::Text, color);
-    box->setPalette(p);
 }
 } // namespace
 
@@ -170,6 +165,6 @@ void TForm1::OfferToFastestRecord(int resultMark) {
         return;
     Label42->setText(Edit5->text());
     Label43->setText(Edit9->text());
-    setFontColor(Edit5, QColor(255, 0, 0));
-    setFontColor(Edit9, QColor(255, 0, 0));
+    SetEditTextColor(Edit5, QColor(255, 0, 0));
+    SetEditTextColor(Edit9, QColor(255, 0, 0));
 }

@@ -9,6 +9,7 @@
 #include "platform/MessageBox.h"
 #include "platform/WindowTimer.h"
 #include "timer/TimerSchedule.h"
+#include "ui/Widgets.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -45,11 +46,8 @@ void TForm1::Button1Click() {
     Edit2->clear();
     Edit5->clear();
     Edit9->clear();
-    for (QLineEdit* box : {Edit5, Edit9}) {
-        QPalette p = box->palette();
-        p.setColor(QPalette::Text, p.color(QPalette::WindowText));
-        box->setPalette(p);
-    }
+    for (QLineEdit* box : {Edit5, Edit9})
+        SetEditTextColor(box, box->palette().color(QPalette::WindowText));
     Edit6->setText(FormatRunDate(QDateTime::currentDateTime()));
     m_download->ClearMark();
     if (!WEBB1->isChecked()) {

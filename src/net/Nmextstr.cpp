@@ -1,18 +1,6 @@
 #include "net/Nmextstr.h"
 
-#include <algorithm>
-#include <cctype>
-
-namespace {
-
-bool SameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-} // namespace
+#include "net/SocketSupport.h"
 
 void TExStringList::Delete(int index) {
     if (index >= 0 && index < Count())

@@ -73,6 +73,33 @@ bool SendsData(CmdType cmd) {
 
 } // namespace
 
+std::string NthWord(const std::string& text, char delimiter, int n) {
+    if (n < 1)
+        return {};
+    std::size_t start = 0;
+    for (int piece = 1; piece < n; ++piece) {
+        const auto next = text.find(delimiter, start);
+        if (next == std::string::npos)
+            return {};
+        start = next + 1;
+    }
+    const auto end = text.find(delimiter, start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+int NthPos(const std::string& text, char delimiter, int n) {
+    const int past = static_cast<int>(text.size()) + 1;
+    if (n < 1)
+        return past;
+    std::size_t at = std::string::npos;
+    for (int count = 0; count < n; ++count) {
+        at = text.find(delimiter, at == std::string::npos ? 0 : at + 1);
+        if (at == std::string::npos)
+            return past;
+    }
+    return at + 1 == text.size() ? past : static_cast<int>(at) + 1;
+}
+
 TNMHTTP::TNMHTTP(QObject* parent)
     : TPowersock(parent) {}
 

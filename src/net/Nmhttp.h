@@ -24,6 +24,11 @@ enum CmdType : int {
     CmdWRAPPED
 };
 
+// The n-th piece (from 1) between delimiters, empty pieces included; empty past the last.
+std::string NthWord(const std::string& text, char delimiter, int n);
+// 1-based position of the n-th delimiter; the length + 1 when there are fewer than n
+// delimiters or the n-th is the last character.
+int NthPos(const std::string& text, char delimiter, int n);
 // Optional request header values; an empty one is left out.
 struct THeaderInfo {
     std::string LocalMailAddress;

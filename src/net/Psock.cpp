@@ -96,33 +96,6 @@ bool IsConnectOutcome(int error) {
 
 } // namespace
 
-std::string NthWord(const std::string& text, char delimiter, int n) {
-    if (n < 1)
-        return {};
-    std::size_t start = 0;
-    for (int piece = 1; piece < n; ++piece) {
-        const auto next = text.find(delimiter, start);
-        if (next == std::string::npos)
-            return {};
-        start = next + 1;
-    }
-    const auto end = text.find(delimiter, start);
-    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
-
-int NthPos(const std::string& text, char delimiter, int n) {
-    const int past = static_cast<int>(text.size()) + 1;
-    if (n < 1)
-        return past;
-    std::size_t at = std::string::npos;
-    for (int count = 0; count < n; ++count) {
-        at = text.find(delimiter, at == std::string::npos ? 0 : at + 1);
-        if (at == std::string::npos)
-            return past;
-    }
-    return at + 1 == text.size() ? past : static_cast<int>(at) + 1;
-}
-
 std::string SocketErrorStr(int code) {
     if (code == 0)
         return {};
@@ -131,104 +104,6 @@ std::string SocketErrorStr(int code) {
             return std::to_string(code) + ":" + entry.text;
     }
     return "Unknown Error No. " + std::to_string(code);
-}
-
-int WinsockErrorFromErrno(int error) {
-    switch (error) {
-    case 0:
-        return 0;
-    case EINTR:
-        return 10004;
-    case EBADF:
-        return 10009;
-    case EACCES:
-    case EPERM:
-        return 10013;
-    case EFAULT:
-        return 10014;
-    case EINVAL:
-        return 10022;
-    case EMFILE:
-    case ENFILE:
-        return 10024;
-    case EWOULDBLOCK:
-        return 10035;
-    case EINPROGRESS:
-        return 10036;
-    case EALREADY:
-        return 10037;
-    case ENOTSOCK:
-        return 10038;
-    case EDESTADDRREQ:
-        return 10039;
-    case EMSGSIZE:
-        return 10040;
-    case EPROTOTYPE:
-        return 10041;
-    case ENOPROTOOPT:
-        return 10042;
-    case EPROTONOSUPPORT:
-        return 10043;
-    case ESOCKTNOSUPPORT:
-        return 10044;
-    case EOPNOTSUPP:
-        return 10045;
-    case EPFNOSUPPORT:
-        return 10046;
-    case EAFNOSUPPORT:
-        return 10047;
-    case EADDRINUSE:
-        return 10048;
-    case EADDRNOTAVAIL:
-        return 10049;
-    case ENETDOWN:
-        return 10050;
-    case ENETUNREACH:
-        return 10051;
-    case ENETRESET:
-        return 10052;
-    case ECONNABORTED:
-        return 10053;
-    case ECONNRESET:
-        return 10054;
-    case ENOBUFS:
-    case ENOMEM:
-        return 10055;
-    case EISCONN:
-        return 10056;
-    case ENOTCONN:
-        return 10057;
-    case ESHUTDOWN:
-    case EPIPE:
-        return 10058;
-    case ETOOMANYREFS:
-        return 10059;
-    case ETIMEDOUT:
-        return 10060;
-    case ECONNREFUSED:
-        return 10061;
-    case ELOOP:
-        return 10062;
-    case ENAMETOOLONG:
-        return 10063;
-    case EHOSTDOWN:
-        return 10064;
-    case EHOSTUNREACH:
-        return 10065;
-    case ENOTEMPTY:
-        return 10066;
-    case EUSERS:
-        return 10068;
-    case EDQUOT:
-        return 10069;
-    case ESTALE:
-        return 10070;
-    case EREMOTE:
-        return 10071;
-    default:
-        // No socket error stands for it: keep the errno visible in "Unknown Error No.".
-        return 20000 + error;
-    }
 }
 
 TPowersock::TPowersock(QObject* parent)
@@ -410,12 +285,9 @@ void TPowersock::OnLookupResult(const QHostInfo& info) {
     m_lookupId = -1;
     m_lookupFailed = true;
     if (info.error() == QHostInfo::NoError) {
-        for (const QHostAddress& address : info.addresses()) {
-            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-                m_remoteAddr = htonl(address.toIPv4Address());
-                m_lookupFailed = false;
-                break;
-            }
+        if (const quint32 address = FirstIPv4(info)) {
+            m_remoteAddr = htonl(address);
+            m_lookupFailed = false;
         }
     }
     m_lookupDone = true;
@@ -453,13 +325,13 @@ void TPowersock::Abort() {
     Cancel();
 }
 
-void TPowersock::ResolveRemoteHost() {
+TPowersock::LookupEnd TPowersock::ResolveRemoteHost() {
     StatusMessage(8, "Resolve Host");
     const std::string& name = Proxy.empty() ? Host : Proxy;
     in_addr dotted{};
     if (!name.empty() && ::inet_aton(name.c_str(), &dotted) != 0) {
         m_remoteAddr = dotted.s_addr;
-        return;
+        return LookupEnd::Found;
     }
     m_remoteAddr = 0;
     TimerOn();
@@ -488,13 +360,14 @@ void TPowersock::ResolveRemoteHost() {
     m_lookupActive = false;
     m_lookupId = -1;
     if (m_timedOut)
-        throw ESockError("Host Lookup Timed Out");
+        return LookupEnd::TimedOut;
     if (m_cancel)
-        throw ESockError("Host Lookup Canceled");
+        return LookupEnd::Canceled;
     if (m_lookupFailed)
-        throw ESockError("Host Lookup Failed");
+        return LookupEnd::Failed;
     if (OnHostResolved)
         OnHostResolved(this);
+    return LookupEnd::Found;
 }
 
 void TPowersock::Connect() {
@@ -503,13 +376,18 @@ void TPowersock::Connect() {
     if (m_connected)
         throw ESockError("Already connected");
     auto resolve = [this] {
+        LookupEnd end = LookupEnd::Failed;
         try {
-            ResolveRemoteHost();
-        } catch (const ESockError& e) {
-            if (e.Message() == "Host Lookup Timed Out" || e.Message() == "Host Lookup Canceled")
-                throw;
-            m_remoteAddr = 0;
+            end = ResolveRemoteHost();
+        } catch (const ESockError&) {
+            // A resolved-host handler that fails leaves the address unknown.
         }
+        if (end == LookupEnd::TimedOut)
+            throw ESockError("Host Lookup Timed Out");
+        if (end == LookupEnd::Canceled)
+            throw ESockError("Host Lookup Canceled");
+        if (end == LookupEnd::Failed)
+            m_remoteAddr = 0;
     };
     resolve();
     if (m_remoteAddr == 0) {
@@ -575,11 +453,21 @@ void TPowersock::SendBuffer(const char* data, std::size_t size) {
     StatusMessage(4, "Sending Buffer");
     TimerOn();
     auto off = qScopeGuard([this] { TimerOff(); });
+    SendAll(data, size, false);
+    RaiseIfCancelled("Socket send aborted");
+}
+
+void TPowersock::SendAll(const char* data, std::size_t size, bool pieceByPiece) {
     std::size_t sent = 0;
     while (!m_cancel && sent < size) {
         const auto n = ::send(m_socket, data + sent, size - sent, MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
+            if (pieceByPiece) {
+                if (OnPacketSent)
+                    OnPacketSent(this);
+                Wait(Await::Pass);
+            }
         } else if (n == 0) {
             break;
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -588,10 +476,13 @@ void TPowersock::SendBuffer(const char* data, std::size_t size) {
             RaiseLastError();
         }
     }
-    if (m_cancel) {
-        m_cancel = false;
-        throw EAbortError("Socket send aborted");
-    }
+}
+
+void TPowersock::RaiseIfCancelled(const char* message) {
+    if (!m_cancel)
+        return;
+    m_cancel = false;
+    throw EAbortError(message);
 }
 
 void TPowersock::SendFile(const std::string& name) {
@@ -607,27 +498,9 @@ void TPowersock::SendFile(const std::string& name) {
             throw Exception("Cannot read file \"" + name + "\"");
         if (length == 0)
             break;
-        std::size_t sent = 0;
-        while (!m_cancel && sent < static_cast<std::size_t>(length)) {
-            const auto n = ::send(m_socket, piece.data() + sent, length - sent, MSG_NOSIGNAL);
-            if (n > 0) {
-                sent += static_cast<std::size_t>(n);
-                if (OnPacketSent)
-                    OnPacketSent(this);
-                Wait(Await::Pass);
-            } else if (n == 0) {
-                break;
-            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                Wait(Await::Writable);
-            } else if (errno != EINTR) {
-                RaiseLastError();
-            }
-        }
+        SendAll(piece.data(), static_cast<std::size_t>(length), true);
     }
-    if (m_cancel) {
-        m_cancel = false;
-        throw EAbortError("Socket send aborted");
-    }
+    RaiseIfCancelled("Socket send aborted");
 }
 
 std::string TPowersock::ReadLn() {
@@ -636,10 +509,7 @@ std::string TPowersock::ReadLn() {
     auto off = qScopeGuard([this] { TimerOff(); });
     std::string line;
     for (;;) {
-        if (m_cancel) {
-            m_cancel = false;
-            throw EAbortError("Socket readln aborted");
-        }
+        RaiseIfCancelled("Socket readln aborted");
         const auto peeked = Receive(m_buffer.size(), MSG_PEEK);
         if (peeked == 0)
             return {};
@@ -736,10 +606,7 @@ void TPowersock::CaptureStringBounded(std::string& text, int limit, std::size_t 
     text.clear();
     Capture([&text](const char* data, std::size_t size) { text.append(data, size); }, limit,
             maxBytes, false);
-    if (m_cancel) {
-        m_cancel = false;
-        throw EAbortError("Socket capture aborted");
-    }
+    RaiseIfCancelled("Socket capture aborted");
 }
 
 void TPowersock::CaptureFile(const std::string& name) {
@@ -753,10 +620,7 @@ void TPowersock::CaptureFile(const std::string& name) {
                 throw Exception("Cannot write file \"" + name + "\"");
         },
         -1, 0, false);
-    if (m_cancel) {
-        m_cancel = false;
-        throw EAbortError("Socket send aborted");
-    }
+    RaiseIfCancelled("Socket send aborted");
 }
 
 void TPowersock::CaptureStream(QIODevice& stream, int limit) {
@@ -767,10 +631,7 @@ void TPowersock::CaptureStream(QIODevice& stream, int limit) {
                 throw Exception("Cannot write to the stream");
         },
         limit, 0, limit < 0);
-    if (m_cancel) {
-        m_cancel = false;
-        throw EAbortError("Socket capture aborted");
-    }
+    RaiseIfCancelled("Socket capture aborted");
 }
 
 std::string TPowersock::Transaction(const std::string& command) {

@@ -1,6 +1,7 @@
 // TPowersock: a TCP client whose calls look blocking while the event loop keeps running.
 #pragma once
 
+#include "net/SocketSupport.h"
 #include "platform/Exceptions.h"
 
 #include <QObject>
@@ -31,15 +32,8 @@ public:
     const char* ClassName() const noexcept override { return "EAbortError"; }
 };
 
-// The n-th piece (from 1) between delimiters, empty pieces included; empty past the last.
-std::string NthWord(const std::string& text, char delimiter, int n);
-// 1-based position of the n-th delimiter; the length + 1 when there are fewer than n
-// delimiters or the n-th is the last character.
-int NthPos(const std::string& text, char delimiter, int n);
 // "code:message" from the socket error table, "Unknown Error No. code", or empty for 0.
 std::string SocketErrorStr(int code);
-// The socket error number (10035, 10061, ...) that stands for a POSIX errno.
-int WinsockErrorFromErrno(int error);
 
 class TPowersock : public QObject {
     Q_OBJECT
@@ -121,12 +115,18 @@ private:
     enum class Await { Lookup, Connect, Readable, Writable, Pass };
 
     void TimerFired();
-    void ResolveRemoteHost();
+    enum class LookupEnd { Found, TimedOut, Canceled, Failed };
+    LookupEnd ResolveRemoteHost();
     void CreateSocket(bool lingerOff);
     // Raises the error text for the current errno.
     [[noreturn]] void RaiseLastError();
     // Sends all bytes; waits (with the event loop running) while the socket is full.
     void SendBuffer(const char* data, std::size_t size);
+    // The send loop behind SendBuffer and SendFile; pieceByPiece reports each piece sent
+    // and lets the event loop run between pieces.
+    void SendAll(const char* data, std::size_t size, bool pieceByPiece);
+    // A cancel seen is used up: the transfer raises EAbortError with the message.
+    void RaiseIfCancelled(const char* message);
     // Runs a nested event loop until a socket notification, the lookup result, the
     // time-out or a cancel wakes it; Pass returns after one round of pending events.
     // A loop ended from outside (the application quitting) counts as a cancel.

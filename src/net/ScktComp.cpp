@@ -1,5 +1,6 @@
 #include "net/ScktComp.h"
 
+#include "net/SocketSupport.h"
 #include "platform/EventErrors.h"
 
 #include <QHostAddress>
@@ -27,71 +28,17 @@ constexpr int kNoData = 11004;
 
 const char* const kInUse = "使用中のソケットは値を変更できません";
 
-// Winsock numbers the BSD socket errors from 10000; the first entry for a code
-// gives its text.
-struct CodePair {
-    int code;
-    int err;
-};
-constexpr CodePair kCodes[] = {
-    {10004, EINTR},        {10009, EBADF},           {10013, EACCES},
-    {10013, EPERM},        {10014, EFAULT},          {10022, EINVAL},
-    {10024, EMFILE},       {10024, ENFILE},          {10035, EWOULDBLOCK},
-    {10036, EINPROGRESS},  {10037, EALREADY},        {10038, ENOTSOCK},
-    {10039, EDESTADDRREQ}, {10040, EMSGSIZE},        {10041, EPROTOTYPE},
-    {10042, ENOPROTOOPT},  {10043, EPROTONOSUPPORT}, {10044, ESOCKTNOSUPPORT},
-    {10045, EOPNOTSUPP},   {10046, EPFNOSUPPORT},    {10047, EAFNOSUPPORT},
-    {10048, EADDRINUSE},   {10049, EADDRNOTAVAIL},   {10050, ENETDOWN},
-    {10051, ENETUNREACH},  {10052, ENETRESET},       {10053, ECONNABORTED},
-    {10054, ECONNRESET},   {10054, EPIPE}, // a send after the peer's reset
-    {10055, ENOBUFS},      {10055, ENOMEM},          {10056, EISCONN},
-    {10057, ENOTCONN},     {10058, ESHUTDOWN},       {10059, ETOOMANYREFS},
-    {10060, ETIMEDOUT},    {10061, ECONNREFUSED},    {10062, ELOOP},
-    {10063, ENAMETOOLONG}, {10064, EHOSTDOWN},       {10065, EHOSTUNREACH},
-};
-
-int WinsockCode(int err) {
-    for (const auto& pair : kCodes) {
-        if (pair.err == err)
-            return pair.code;
-    }
-    return err;
-}
-
 std::string SocketErrorText(int code) {
     // The resolver's codes are h_errno values above 11000.
     if (code >= kHostNotFound && code <= kNoData)
         return hstrerror(code - 11000);
-    for (const auto& pair : kCodes) {
-        if (pair.code == code)
-            return std::strerror(pair.err);
-    }
-    return std::strerror(code);
+    const int err = ErrnoFromWinsockError(code);
+    return std::strerror(err != 0 ? err : code);
 }
 
 [[noreturn]] void RaiseSocketCallError(int code, const char* op) {
     throw ESocketError("'" + std::string(op) + "' API でWindows ソケットエラー: " +
                        SocketErrorText(code) + " (" + std::to_string(code) + ")");
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-// First IPv4 address of a lookup reply, host order; 0 when there is none.
-quint32 FirstIPv4(const QHostInfo& info) {
-    for (const QHostAddress& address : info.addresses()) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol)
-            return address.toIPv4Address();
-    }
-    return 0;
 }
 
 sockaddr_in EmptyAddress() {
@@ -183,7 +130,7 @@ void TCustomWinSocket::OpenBlocking(const std::string& host, const std::string& 
     if (m_remote.sin_addr.s_addr == INADDR_ANY)
         RaiseSocketCallError(kAddrNotAvail, "connect");
     if (::connect(m_handle, reinterpret_cast<const sockaddr*>(&m_remote), sizeof m_remote) < 0)
-        RaiseSocketCallError(WinsockCode(errno), "connect");
+        RaiseSocketCallError(WinsockErrorFromErrno(errno), "connect");
     m_lookupState = lsIdle;
     m_connected = true;
     Event(seConnect);
@@ -232,7 +179,7 @@ void TCustomWinSocket::AsyncInitSocket(const std::string& name, const std::strin
 void TCustomWinSocket::DoOpen() {
     const int flags = ::fcntl(m_handle, F_GETFL);
     if (flags < 0 || ::fcntl(m_handle, F_SETFL, flags | O_NONBLOCK) < 0)
-        RaiseSocketCallError(WinsockCode(errno), "WSAAsyncSelect");
+        RaiseSocketCallError(WinsockErrorFromErrno(errno), "WSAAsyncSelect");
     m_readNotifier = new QSocketNotifier(m_handle, QSocketNotifier::Read, this);
     m_writeNotifier = new QSocketNotifier(m_handle, QSocketNotifier::Write, this);
     m_readNotifier->setEnabled(false);
@@ -248,7 +195,7 @@ void TCustomWinSocket::DoOpen() {
         const int err = errno;
         if (err == ECONNREFUSED || err == ETIMEDOUT) {
             // Loopback may refuse at once; the outcome of a connect is still a notification.
-            m_connectError = WinsockCode(err);
+            m_connectError = WinsockErrorFromErrno(err);
             Post([this, generation]() {
                 if (m_generation != generation || !m_connecting)
                     return;
@@ -256,7 +203,7 @@ void TCustomWinSocket::DoOpen() {
                 HandleNotification(Note::Connect, m_connectError);
             });
         } else if (err != EINPROGRESS && err != EWOULDBLOCK && err != EINTR) {
-            RaiseSocketCallError(WinsockCode(err), "connect");
+            RaiseSocketCallError(WinsockErrorFromErrno(err), "connect");
         }
     }
     m_connecting = true;
@@ -349,7 +296,7 @@ void TCustomWinSocket::CloseHandle(bool raise) {
     const int err = errno;
     ResetState();
     if (raise && result < 0 && err != EINTR)
-        RaiseSocketCallError(WinsockCode(err), "closesocket");
+        RaiseSocketCallError(WinsockErrorFromErrno(err), "closesocket");
 }
 
 void TCustomWinSocket::ResetState() {
@@ -406,7 +353,7 @@ void TCustomWinSocket::OnReadReady() {
     if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK || err == EINTR))
         return;
     m_closeSeen = true;
-    const int code = n == 0 ? 0 : WinsockCode(err);
+    const int code = n == 0 ? 0 : WinsockErrorFromErrno(err);
     Deliver([this, code]() { HandleNotification(Note::Close, code); });
 }
 
@@ -421,7 +368,7 @@ void TCustomWinSocket::OnWriteReady() {
         if (::getsockopt(m_handle, SOL_SOCKET, SO_ERROR, &err, &length) < 0)
             err = errno;
         m_connecting = false;
-        const int code = err == 0 ? 0 : WinsockCode(err);
+        const int code = err == 0 ? 0 : WinsockErrorFromErrno(err);
         Deliver([this, code]() { HandleNotification(Note::Connect, code); });
         return;
     }
@@ -514,7 +461,7 @@ int TCustomWinSocket::SendBytes(const void* buffer, int count) {
         return 0;
     const ssize_t n = ::send(m_handle, buffer, static_cast<std::size_t>(count), MSG_NOSIGNAL);
     if (n < 0) {
-        int code = WinsockCode(errno);
+        int code = WinsockErrorFromErrno(errno);
         if (code == kWouldBlock) {
             m_writeArmed = true;
             UpdateNotifiers();
@@ -545,7 +492,7 @@ int TCustomWinSocket::ReceiveBytes(void* buffer, int count) {
     if (count == -1) {
         int waiting = 0;
         if (::ioctl(m_handle, FIONREAD, &waiting) < 0)
-            RaiseSocketCallError(WinsockCode(errno), "ioctlsocket");
+            RaiseSocketCallError(WinsockErrorFromErrno(errno), "ioctlsocket");
         return waiting;
     }
     if (!buffer || count < 0)
@@ -556,7 +503,7 @@ int TCustomWinSocket::ReceiveBytes(void* buffer, int count) {
     m_readArmed = true;
     UpdateNotifiers();
     if (n < 0) {
-        int code = WinsockCode(err);
+        int code = WinsockErrorFromErrno(err);
         if (code == kWouldBlock)
             return -1;
         Error(eeReceive, code);
@@ -615,7 +562,7 @@ sockaddr_in PeerAddress(int handle) {
     sockaddr_in address{};
     socklen_t length = sizeof address;
     if (::getpeername(handle, reinterpret_cast<sockaddr*>(&address), &length) < 0)
-        RaiseSocketCallError(WinsockCode(errno), "getpeername");
+        RaiseSocketCallError(WinsockErrorFromErrno(errno), "getpeername");
     return address;
 }
 } // namespace

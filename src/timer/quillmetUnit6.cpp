@@ -1,9 +1,9 @@
 #include "timer/quillmetUnit6.h"
 
 #include "app/quillmetUnit1.h"
-#include "platform/ExceptionReport.h"
 #include "platform/Fonts.h"
 #include "platform/MessageBox.h"
+#include "ui/Widgets.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -18,23 +18,15 @@ TForm6* Form6 = nullptr;
 
 namespace {
 QComboBox* makeComboBox(QWidget* parent, const char* name, const QStringList& items) {
-    auto* box = new QComboBox(parent);
-    box->setObjectName(QString::fromLatin1(name));
+    auto* box = Named(new QComboBox(parent), name);
     box->addItems(items);
     box->setCurrentIndex(-1); // nothing chosen until the user picks
     box->setMinimumWidth(64);
     return box;
 }
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption) {
-    auto* l = new QLabel(caption, parent);
-    l->setObjectName(QString::fromLatin1(name));
-    return l;
-}
-
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(QString::fromLatin1(name));
+    auto* b = MakeButton(parent, name, caption);
     b->setMinimumSize(96, 25);
     return b;
 }
@@ -51,15 +43,15 @@ TForm6::TForm6(TForm1* mainWindow)
     ComboBox1 = makeComboBox(
         this, "ComboBox1",
         {QStringLiteral("30"), QStringLiteral("60"), QStringLiteral("90"), QStringLiteral("120")});
-    Label1 = makeLabel(this, "Label1", QStringLiteral("分置きに"));
+    Label1 = MakeLabel(this, "Label1", QStringLiteral("分置きに"));
     ComboBox2 = makeComboBox(this, "ComboBox2",
                              {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
-    Label2 = makeLabel(this, "Label2", QStringLiteral("回の測定を"));
+    Label2 = MakeLabel(this, "Label2", QStringLiteral("回の測定を"));
     ComboBox3 = makeComboBox(this, "ComboBox3",
                              {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
                               QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
                               QStringLiteral("7")});
-    Label3 = makeLabel(this, "Label3", QStringLiteral("回繰り返す"));
+    Label3 = MakeLabel(this, "Label3", QStringLiteral("回繰り返す"));
     Button1 = makeButton(this, "Button1", QStringLiteral("タイマーON"));
     Button2 = makeButton(this, "Button2", QStringLiteral("タイマーOFF"));
     Button2->setDefault(true);
@@ -87,8 +79,8 @@ TForm6::TForm6(TForm1* mainWindow)
     layout->addLayout(choices);
     layout->addLayout(buttons);
 
-    connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(); }); });
+    BindHandler(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
+    BindHandler(Button2, &QPushButton::clicked, this, &TForm6::Button2Click);
 
     // Fixed dialog border.
     layout->setSizeConstraint(QLayout::SetFixedSize);

@@ -3,9 +3,9 @@
 #include "QuillmetConfig.h"
 #include "app/quillmetUnit1.h"
 #include "platform/ClickableLabel.h"
-#include "platform/ExceptionReport.h"
 #include "platform/Fonts.h"
 #include "ui/BrowserLauncher.h"
+#include "ui/Widgets.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -18,17 +18,10 @@ namespace {
 template <typename L>
 L* makeLabel(QWidget* parent, const char* name, const QString& caption, const QFont& font,
              QVBoxLayout* layout) {
-    auto* l = new L(caption, parent);
-    l->setObjectName(QString::fromLatin1(name));
+    auto* l = MakeLabel<L>(parent, name, caption);
     l->setFont(font);
     layout->addWidget(l, 0, Qt::AlignHCenter);
     return l;
-}
-
-void setTextColor(QWidget* w, const QColor& color) {
-    QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, color);
-    w->setPalette(p);
 }
 
 void setEditUrl(const char* url) {
@@ -71,22 +64,20 @@ TForm2::TForm2(QWidget* parent)
     Label7 = makeLabel<ClickableLabel>(
         this, "Label7", QStringLiteral("blog : ") + QString::fromUtf8(qmconfig::AuthorUrl), link,
         layout);
-    setTextColor(Label5, Qt::blue);
-    setTextColor(Label6, Qt::red);
-    setTextColor(Label7, Qt::blue);
+    SetTextColor(Label5, Qt::blue);
+    SetTextColor(Label6, Qt::red);
+    SetTextColor(Label7, Qt::blue);
     for (ClickableLabel* l : {Label5, Label6, Label7})
         l->setCursor(Qt::PointingHandCursor);
 
     layout->addSpacing(12);
-    Button1 = new QPushButton(QStringLiteral("OK"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1 = MakeButton(this, "Button1", QStringLiteral("OK"));
     Button1->setMinimumWidth(88);
     Button1->setDefault(true);
     layout->addWidget(Button1, 0, Qt::AlignHCenter);
 
     auto bind = [this](ClickableLabel* l, void (TForm2::*handler)()) {
-        connect(l, &ClickableLabel::clicked, this,
-                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+        BindHandler(l, &ClickableLabel::clicked, this, handler);
     };
     bind(Label3, &TForm2::Label3Click);
     bind(Label4, &TForm2::Label4Click);

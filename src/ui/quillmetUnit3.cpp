@@ -2,6 +2,7 @@
 
 #include "platform/Fonts.h"
 #include "ui/UsageText.h"
+#include "ui/Widgets.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -19,8 +20,7 @@ TForm3::TForm3(QWidget* parent)
     layout->setContentsMargins(10, 10, 10, 10);
     layout->setSpacing(8);
 
-    Memo1 = new QPlainTextEdit(this);
-    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1 = Named(new QPlainTextEdit(this), "Memo1");
     Memo1->setReadOnly(true);
     Memo1->setFrameShape(QFrame::NoFrame);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -34,8 +34,7 @@ TForm3::TForm3(QWidget* parent)
     Memo1->setFixedSize(560, 440);
     layout->addWidget(Memo1);
 
-    Button1 = new QPushButton(QStringLiteral("OK"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1 = MakeButton(this, "Button1", QStringLiteral("OK"));
     Button1->setMinimumWidth(88);
     Button1->setDefault(true);
     layout->addWidget(Button1, 0, Qt::AlignHCenter);

@@ -10,7 +10,7 @@ struct StepRule {
     std::string_view expected;
     std::string_view mismatch;
 };
-// Indexed by step: the reply code awaited, and what a different code logs.
+// Indexed by SmtpStep: the reply code awaited, and what a different code logs.
 constexpr StepRule kSteps[] = {
     {"220", "コネクト失敗."},    {"250", "Heloコマンド失敗."}, {"250", "From送信失敗."},
     {"250", "RCPT to送信失敗."}, {"354", "DATA送信失敗."},     {"250", "本文送信エラー."},
@@ -82,7 +82,7 @@ SmtpOutcome SmtpDialogue::Received(std::string_view text) {
         return {};
     m_reply.append(text);
     // A server that answers before the body is out is heard once it is.
-    if (m_step == 5 && m_bodyLeft > 0)
+    if (m_step == SmtpStep::Body && m_bodyLeft > 0)
         return {};
     return Act();
 }
@@ -110,7 +110,7 @@ SmtpOutcome SmtpDialogue::Sent(int count) {
         return {};
     m_bodyLeft -= body;
     m_bodySent += static_cast<std::int32_t>(body);
-    if (m_bodyLeft == 0 && m_step == 5 && !m_reply.empty())
+    if (m_bodyLeft == 0 && m_step == SmtpStep::Body && !m_reply.empty())
         return Act();
     return {};
 }
@@ -123,7 +123,7 @@ void SmtpDialogue::Queue(std::string_view command, SmtpOutcome& out) {
 
 SmtpOutcome SmtpDialogue::Act() {
     SmtpOutcome out;
-    if (m_step == 5 && !m_transferEnded) {
+    if (m_step == SmtpStep::Body && !m_transferEnded) {
         m_transferEnded = true;
         out.transferEnded = true;
         out.log.emplace_back("/* アップロード測定終了. */");
@@ -133,31 +133,32 @@ SmtpOutcome SmtpDialogue::Act() {
     const std::string reply = std::move(m_reply);
     m_reply.clear();
 
-    if (m_step < 0 || m_step >= kStepCount) {
+    const int index = static_cast<int>(m_step);
+    if (index < 0 || index >= kStepCount) {
         out.log.emplace_back("その他エラー：SMTPステップ不明");
         return out;
     }
-    const StepRule& rule = kSteps[m_step];
+    const StepRule& rule = kSteps[index];
     if (std::string_view(reply).substr(0, 3) != rule.expected) {
         out.log.emplace_back(rule.mismatch);
         return out;
     }
 
     switch (m_step) {
-    case 0:
+    case SmtpStep::Greeting:
         m_localHost = Endpoints.LocalHostName ? Endpoints.LocalHostName() : std::string();
         Queue("Helo " + m_localHost, out);
         break;
-    case 1:
+    case SmtpStep::Helo:
         Queue("Mail From:" + m_address, out);
         break;
-    case 2:
+    case SmtpStep::MailFrom:
         Queue("RCPT to:" + m_address, out);
         break;
-    case 3:
+    case SmtpStep::RcptTo:
         Queue("DATA", out);
         break;
-    case 4: {
+    case SmtpStep::Data: {
         const auto text = [](const auto& f) { return f ? f() : std::string(); };
         const auto number = [](const auto& f) { return f ? f() : 0; };
         m_localHost = text(Endpoints.LocalHostName);
@@ -176,15 +177,15 @@ SmtpOutcome SmtpDialogue::Act() {
         m_bodyQueued = true;
         break;
     }
-    case 5:
+    case SmtpStep::Body:
         Queue("QUIT", out);
         break;
-    case 6:
+    case SmtpStep::Quit:
         out.log.emplace_back("/* 正常終了しました. */");
         m_finished = true;
-        m_step = 0;
+        m_step = SmtpStep::Greeting;
         return out;
     }
-    ++m_step;
+    m_step = static_cast<SmtpStep>(index + 1);
     return out;
 }

@@ -27,6 +27,17 @@ struct SmtpOutcome {
     std::vector<std::string> log;
 };
 
+// Which reply the dialogue waits for; the numbers are the steps as the log and tests count them.
+enum class SmtpStep : int {
+    Greeting = 0, // "220", then Helo
+    Helo = 1,     // "250", then Mail From
+    MailFrom = 2, // "250", then RCPT to
+    RcptTo = 3,   // "250", then DATA
+    Data = 4,     // "354", then the body
+    Body = 5,     // "250", then QUIT
+    Quit = 6,     // "221"
+};
+
 class SmtpDialogue final {
 public:
     static constexpr int kTestLineCount = 6000;
@@ -52,7 +63,8 @@ public:
 
     bool Running() const noexcept { return m_running; }
     bool WasConnected() const noexcept { return m_connected; }
-    int Step() const noexcept { return m_step; }
+    SmtpStep CurrentStep() const noexcept { return m_step; }
+    int Step() const noexcept { return static_cast<int>(m_step); }
     const std::string& LocalHostName() const noexcept { return m_localHost; }
     bool BodyStarted() const noexcept { return m_bodyQueued; }
     // Body bytes the socket has taken so far.
@@ -77,7 +89,7 @@ private:
     bool m_running = false;
     bool m_connected = false;
     bool m_finished = false;
-    int m_step = 0;
+    SmtpStep m_step = SmtpStep::Greeting;
     std::string m_address;
     std::string m_localHost;
     std::string m_reply; // received text not yet acted on

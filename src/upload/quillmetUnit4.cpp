@@ -1,6 +1,7 @@
 #include "upload/quillmetUnit4.h"
 
 #include "platform/Fonts.h"
+#include "ui/Widgets.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -15,18 +16,11 @@ constexpr int kClientHeight = 241;
 
 QLabel* makeLabel(QWidget* parent, QVBoxLayout* layout, const char* name, const QString& caption,
                   int pixelSize, int indent) {
-    auto* l = new QLabel(caption, parent);
-    l->setObjectName(QString::fromLatin1(name));
+    auto* l = MakeLabel(parent, name, caption);
     l->setFont(PixelFont(kGothic, pixelSize));
     l->setContentsMargins(indent, 0, 0, 0);
     layout->addWidget(l);
     return l;
-}
-
-void setTextColor(QWidget* w, const QColor& color) {
-    QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, color);
-    w->setPalette(p);
 }
 } // namespace
 
@@ -59,17 +53,15 @@ TForm4::TForm4(QWidget* parent)
                        13, 16);
     Label7 =
         makeLabel(this, layout, "Label7", QStringLiteral("負荷をかける可能性があります。"), 13, 16);
-    setTextColor(Label2, Qt::red);
-    setTextColor(Label3, Qt::red);
+    SetTextColor(Label2, Qt::red);
+    SetTextColor(Label3, Qt::red);
     layout->addStretch(1);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     // Created first, Cancel comes first in the tab order.
-    Button2 = new QPushButton(QStringLiteral("Cancel"), this);
-    Button2->setObjectName(QStringLiteral("Button2"));
-    Button1 = new QPushButton(QStringLiteral("OK"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
+    Button2 = MakeButton(this, "Button2", QStringLiteral("Cancel"));
+    Button1 = MakeButton(this, "Button1", QStringLiteral("OK"));
     for (QPushButton* b : {Button1, Button2}) {
         b->setFixedSize(75, 25);
         buttons->addWidget(b);

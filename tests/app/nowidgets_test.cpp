@@ -1,8 +1,10 @@
 // The base builds and runs without QtWidgets or QtGui: this target links quillmet_base alone.
+#include "measure/DownloadRun.h"
 #include "net/Nmhttp.h"
 #include "net/ScktComp.h"
 #include "platform/EventErrors.h"
 #include "platform/WindowTimer.h"
+#include "upload/UploadRun.h"
 
 #include <QCoreApplication>
 #include <QtTest>
@@ -29,6 +31,17 @@ private slots:
         QCOMPARE(timer->Interval(), 2500);
         QVERIFY(!socket->Active());
         QCOMPARE(http->ContentLength, 0);
+    }
+
+    void bothRunsConstructWithoutAWindow() {
+        DownloadRun download;
+        UploadRun upload;
+        QCOMPARE(download.Timer1->Interval(), 2500);
+        QCOMPARE(download.NMHTTP1->objectName(), QStringLiteral("NMHTTP1"));
+        QCOMPARE(upload.ClientSocket3->Port(), 25);
+        QCOMPARE(upload.SmtpSilenceTimer->Interval(), 60000);
+        QVERIFY(!download.Running());
+        QVERIFY(!upload.Running());
     }
 
     void anEscapedErrorReachesTheInstalledSink() {

@@ -75,6 +75,46 @@ class NmhttpTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void nthWord_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("n");
+        QTest::addColumn<QString>("word");
+        const QString url = "http://host.example/file.jpg";
+        QTest::newRow("scheme") << url << 1 << "http:";
+        QTest::newRow("empty piece") << url << 2 << "";
+        QTest::newRow("host") << url << 3 << "host.example";
+        QTest::newRow("file") << url << 4 << "file.jpg";
+        QTest::newRow("past the end") << url << 5 << "";
+        QTest::newRow("zero") << url << 0 << "";
+        QTest::newRow("no delimiter") << "abc" << 1 << "abc";
+        QTest::newRow("trailing delimiter") << "a/b/" << 3 << "";
+        QTest::newRow("empty text") << "" << 1 << "";
+    }
+    void nthWord() {
+        QFETCH(QString, text);
+        QFETCH(int, n);
+        QFETCH(QString, word);
+        QCOMPARE(QString::fromStdString(NthWord(text.toStdString(), '/', n)), word);
+    }
+
+    void nthPos_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("n");
+        QTest::addColumn<int>("position");
+        QTest::newRow("first") << "http://h/f" << 1 << 6;
+        QTest::newRow("second") << "http://h/f" << 2 << 7;
+        QTest::newRow("third") << "http://h/f" << 3 << 9;
+        QTest::newRow("fewer delimiters") << "http://h" << 3 << 9;
+        QTest::newRow("nth is the last character") << "http://h/" << 3 << 10;
+        QTest::newRow("none") << "abc" << 1 << 4;
+    }
+    void nthPos() {
+        QFETCH(QString, text);
+        QFETCH(int, n);
+        QFETCH(int, position);
+        QCOMPARE(NthPos(text.toStdString(), '/', n), position);
+    }
+
     void getSendsExactlyTheSixLines_data() {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QByteArray>("path");

@@ -14,46 +14,6 @@ class PsockTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void nthWord_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("n");
-        QTest::addColumn<QString>("word");
-        const QString url = "http://host.example/file.jpg";
-        QTest::newRow("scheme") << url << 1 << "http:";
-        QTest::newRow("empty piece") << url << 2 << "";
-        QTest::newRow("host") << url << 3 << "host.example";
-        QTest::newRow("file") << url << 4 << "file.jpg";
-        QTest::newRow("past the end") << url << 5 << "";
-        QTest::newRow("zero") << url << 0 << "";
-        QTest::newRow("no delimiter") << "abc" << 1 << "abc";
-        QTest::newRow("trailing delimiter") << "a/b/" << 3 << "";
-        QTest::newRow("empty text") << "" << 1 << "";
-    }
-    void nthWord() {
-        QFETCH(QString, text);
-        QFETCH(int, n);
-        QFETCH(QString, word);
-        QCOMPARE(QString::fromStdString(NthWord(text.toStdString(), '/', n)), word);
-    }
-
-    void nthPos_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("n");
-        QTest::addColumn<int>("position");
-        QTest::newRow("first") << "http://h/f" << 1 << 6;
-        QTest::newRow("second") << "http://h/f" << 2 << 7;
-        QTest::newRow("third") << "http://h/f" << 3 << 9;
-        QTest::newRow("fewer delimiters") << "http://h" << 3 << 9;
-        QTest::newRow("nth is the last character") << "http://h/" << 3 << 10;
-        QTest::newRow("none") << "abc" << 1 << 4;
-    }
-    void nthPos() {
-        QFETCH(QString, text);
-        QFETCH(int, n);
-        QFETCH(int, position);
-        QCOMPARE(NthPos(text.toStdString(), '/', n), position);
-    }
-
     void socketErrorStr_data() {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("text");
@@ -119,32 +79,6 @@ private slots:
         QFETCH(int, code);
         QFETCH(QString, text);
         QCOMPARE(QString::fromStdString(SocketErrorStr(code)), text);
-    }
-
-    void errnoMapsToSocketErrors_data() {
-        QTest::addColumn<int>("error");
-        QTest::addColumn<int>("code");
-        QTest::newRow("ECONNREFUSED") << ECONNREFUSED << 10061;
-        QTest::newRow("ETIMEDOUT") << ETIMEDOUT << 10060;
-        QTest::newRow("ECONNRESET") << ECONNRESET << 10054;
-        QTest::newRow("ENETUNREACH") << ENETUNREACH << 10051;
-        QTest::newRow("EHOSTUNREACH") << EHOSTUNREACH << 10065;
-        QTest::newRow("ENOTCONN") << ENOTCONN << 10057;
-        QTest::newRow("EWOULDBLOCK") << EWOULDBLOCK << 10035;
-        QTest::newRow("EAGAIN") << EAGAIN << 10035;
-        QTest::newRow("EINPROGRESS") << EINPROGRESS << 10036;
-        QTest::newRow("EADDRINUSE") << EADDRINUSE << 10048;
-        QTest::newRow("ECONNABORTED") << ECONNABORTED << 10053;
-        QTest::newRow("EPIPE") << EPIPE << 10058;
-        QTest::newRow("EBADF") << EBADF << 10009;
-        QTest::newRow("EMFILE") << EMFILE << 10024;
-        QTest::newRow("none") << 0 << 0;
-        QTest::newRow("no socket meaning") << EISDIR << 20000 + EISDIR;
-    }
-    void errnoMapsToSocketErrors() {
-        QFETCH(int, error);
-        QFETCH(int, code);
-        QCOMPARE(WinsockErrorFromErrno(error), code);
     }
 
     void exceptionClasses() {

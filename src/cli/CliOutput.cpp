@@ -1,5 +1,7 @@
 #include "cli/CliOutput.h"
 
+#include "measure/NumberFormat.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
@@ -44,8 +46,8 @@ QString IsoLocalTime(const QDateTime& when) {
                .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
-double MegabitsPerSecond(long double bytesPerSecond) {
-    return rounded(bytesPerSecond * 8 / 1000000.0L, 3);
+QString MegabitsPerSecondText(const QString& kbpsText) {
+    return FormatFixed(static_cast<long double>(kbpsText.toDouble()) * 1024.0L / 1000000.0L, 3);
 }
 
 QJsonObject RecordJson(const CliRecord& r) {
@@ -70,7 +72,7 @@ QJsonObject RecordJson(const CliRecord& r) {
     }
     o.insert(QStringLiteral("kbps"), shownNumber(r.kbpsText));
     o.insert(QStringLiteral("mbps"), shownNumber(r.mbpsText));
-    o.insert(QStringLiteral("mbit_s"), MegabitsPerSecond(r.bytesPerSecond));
+    o.insert(QStringLiteral("mbit_s"), MegabitsPerSecondText(r.kbpsText).toDouble());
     o.insert(QStringLiteral("mark"), r.mark);
     o.insert(QStringLiteral("mark_reasons"), QJsonArray::fromStringList(r.markReasons));
     o.insert(QStringLiteral("history_line"), r.historyLine);
@@ -91,29 +93,32 @@ QString CsvField(const QString& text) {
 }
 
 QByteArray CsvHeaderLine() {
-    QStringList names{QStringLiteral("kind"),    QStringLiteral("url"),
-                      QStringLiteral("smtp"),    QStringLiteral("host"),
-                      QStringLiteral("started"), QStringLiteral("connect_ms"),
-                      QStringLiteral("bytes")};
+    QStringList names{
+        QStringLiteral("kind"),       QStringLiteral("host"),   QStringLiteral("started"),
+        QStringLiteral("connect_ms"), QStringLiteral("bytes"),  QStringLiteral("kbps"),
+        QStringLiteral("mbps"),       QStringLiteral("mbit_s"), QStringLiteral("mark"),
+        QStringLiteral("url"),        QStringLiteral("smtp")};
     for (int i = 1; i <= kCsvRounds; ++i) {
         names << QStringLiteral("round%1_bytes_per_s").arg(i)
               << QStringLiteral("round%1_kbps").arg(i) << QStringLiteral("round%1_mbps").arg(i);
     }
-    names << QStringLiteral("kbps") << QStringLiteral("mbps") << QStringLiteral("mbit_s")
-          << QStringLiteral("mark") << QStringLiteral("mark_reasons")
-          << QStringLiteral("history_line");
+    names << QStringLiteral("mark_reasons") << QStringLiteral("history_line");
     return names.join(QLatin1Char(',')).toUtf8() + "\r\n";
 }
 
 QByteArray RecordCsvLine(const CliRecord& r) {
     const bool download = r.kind == CliRecord::Kind::Download;
     QStringList fields{kindName(r.kind),
-                       download ? r.target : QString(),
-                       download ? QString() : r.target,
                        r.host,
                        IsoLocalTime(r.started),
                        QString::number(r.connectMs),
-                       QString::number(r.bytes)};
+                       QString::number(r.bytes),
+                       r.kbpsText,
+                       r.mbpsText,
+                       MegabitsPerSecondText(r.kbpsText),
+                       QString::number(r.mark),
+                       download ? r.target : QString(),
+                       download ? QString() : r.target};
     for (int i = 0; i < kCsvRounds; ++i) {
         if (i < int(r.rounds.size())) {
             const CliRound& round = r.rounds[std::size_t(i)];
@@ -122,8 +127,7 @@ QByteArray RecordCsvLine(const CliRecord& r) {
             fields << QString() << QString() << QString();
         }
     }
-    fields << r.kbpsText << r.mbpsText << number(MegabitsPerSecond(r.bytesPerSecond))
-           << QString::number(r.mark) << r.markReasons.join(QLatin1Char(';')) << r.historyLine;
+    fields << r.markReasons.join(QLatin1Char(';')) << r.historyLine;
     for (QString& field : fields)
         field = CsvField(field);
     return fields.join(QLatin1Char(',')).toUtf8() + "\r\n";

@@ -303,7 +303,6 @@ void CliRunner::OnCompleted(const DownloadResult& r) {
         c.rounds.push_back({round.bytesPerSecond, round.kbpsText, round.mbpsText});
     c.kbpsText = r.kbpsText;
     c.mbpsText = r.mbpsText;
-    c.bytesPerSecond = r.meanBytesPerSecond;
     c.mark = r.mark;
     c.markReasons.clear();
     if (r.reasons.unsteadyRound)
@@ -360,14 +359,13 @@ void CliRunner::OnUploadFinished(const UploadResult& r) {
     CliRecord& c = *m_record;
     c.kind = CliRecord::Kind::Upload;
     c.target = m_options.smtp;
-    c.host = m_options.smtp;
+    c.host.clear(); // the history line names no server
     c.started = m_started;
     c.connectMs = r.connectMs;
     c.bytes = r.bytes;
     c.rounds.clear();
     c.kbpsText = r.kbpsText;
     c.mbpsText = r.mbpsText;
-    c.bytesPerSecond = r.bytesPerSecond;
     c.mark = 0;
     c.markReasons.clear();
     c.historyLine = r.historyLine;

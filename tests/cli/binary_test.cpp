@@ -201,8 +201,8 @@ private slots:
         QCOMPARE(rows.size(), 4); // header, two rows, and nothing after the last CR LF
         QVERIFY(rows[3].isEmpty());
         const QStringList header = rows[0].split(QLatin1Char(','));
-        QCOMPARE(header.mid(0, 7),
-                 (QStringList{"kind", "url", "smtp", "host", "started", "connect_ms", "bytes"}));
+        QCOMPARE(header.mid(0, 11), (QStringList{"kind", "host", "started", "connect_ms", "bytes",
+                                                 "kbps", "mbps", "mbit_s", "mark", "url", "smtp"}));
         QCOMPARE(header.last(), QStringLiteral("history_line"));
         QStringList appended;
         for (const QString& row : rows.mid(1, 2)) {
@@ -213,8 +213,8 @@ private slots:
             const QStringList fields = row.left(quote - 1).split(QLatin1Char(','));
             QCOMPARE(fields.size() + 1, header.size());
             QCOMPARE(fields[0], QStringLiteral("download"));
-            QCOMPARE(fields[1], m_url);
-            QCOMPARE(fields[6], QString::number(m_size));
+            QCOMPARE(fields[4], QString::number(m_size));
+            QCOMPARE(fields[9], m_url);
             appended << row.mid(quote + 1).chopped(1);
             QVERIFY2(kHistoryLine.match(appended.last()).hasMatch(), qPrintable(appended.last()));
         }

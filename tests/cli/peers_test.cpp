@@ -188,6 +188,7 @@ private slots:
         const QJsonObject o = QJsonDocument::fromJson(out).object();
         QCOMPARE(o.value("kind").toString(), QStringLiteral("upload"));
         QCOMPARE(o.value("smtp").toString(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(o.value("host").toString(), QString()); // as an export of its line has it
         QVERIFY(!o.contains("url") && !o.contains("rounds"));
         QCOMPARE(o.value("bytes").toInteger(), qint64(peer.mailData().size()));
         QVERIFY(o.value("bytes").toInteger() > 312000);

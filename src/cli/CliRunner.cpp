@@ -131,11 +131,6 @@ int CliRunner::Prepare() {
             Err(QStringLiteral("エラー：URLが長すぎます（%1バイトまで）").arg(kMaxUrlBytes));
             return ExitRefused;
         }
-        if (std::any_of(m_options.url.begin(), m_options.url.end(),
-                        [](QChar c) { return c.category() == QChar::Other_Control; })) {
-            Err(QStringLiteral("エラー：URLに改行などの制御文字は使えません"));
-            return ExitRefused;
-        }
     }
 
     if (!m_options.appendHistory)

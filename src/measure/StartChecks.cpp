@@ -1,5 +1,7 @@
 #include "measure/StartChecks.h"
 
+#include "net/Nmhttp.h"
+
 DownloadStartCheck CheckDownloadUrl(const QString& url) {
     using Refusal = DownloadStartCheck::Refusal;
     if (url.isEmpty())
@@ -11,5 +13,7 @@ DownloadStartCheck CheckDownloadUrl(const QString& url) {
                 QString()};
     if (!url.endsWith(QLatin1Char('g')))
         return {Refusal::NotJpeg, QString(), QStringLiteral("JPEGファイルで測定してください。")};
+    if (HasControlCharacter(url.toStdString()))
+        return {Refusal::ControlCharacter, QString(), QString::fromUtf8(kUrlCharacterRefused)};
     return {};
 }

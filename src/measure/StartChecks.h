@@ -4,7 +4,7 @@
 #include <QString>
 
 struct DownloadStartCheck {
-    enum class Refusal { None, Empty, NotHttp, NotJpeg };
+    enum class Refusal { None, Empty, NotHttp, NotJpeg, ControlCharacter };
     Refusal refusal = Refusal::None;
     QString statusText;  // for the status bar; empty when the status stays
     QString messageText; // for a message box; empty when none is shown
@@ -12,6 +12,6 @@ struct DownloadStartCheck {
     bool Passed() const noexcept { return refusal == Refusal::None; }
 };
 
-// Empty, not beginning with exactly "http://", or not ending in a lower-case "g" refuses
-// the URL, in that order.
+// Empty, not beginning with exactly "http://", not ending in a lower-case "g", or holding a
+// control character refuses the URL, in that order.
 DownloadStartCheck CheckDownloadUrl(const QString& url);

@@ -66,6 +66,42 @@ std::string UrlEncode(const std::string& data) {
     return encoded;
 }
 
+// The request target as it goes out: bytes from 0x80 on percent-encoded with upper-case hex,
+// as browsers send the UTF-8 of a URL typed in Japanese; every other byte as it is. The cut to
+// `limit` bytes applies to the encoded text, so the request line stays as short as it always was;
+// it never falls inside a %XX, nor between the bytes of one UTF-8 character (a byte 10xxxxxx stays
+// with the bytes before it).
+std::string EncodedTarget(std::string_view raw, std::size_t limit) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    std::size_t characterStart = 0;
+    unsigned char previous = 0;
+    for (const unsigned char c : raw) {
+        const bool continuation = (c & 0xC0) == 0x80;
+        if (!continuation || previous < 0x80)
+            characterStart = encoded.size();
+        if (encoded.size() + (c < 0x80 ? 1 : 3) > limit) {
+            if (continuation && previous >= 0x80)
+                encoded.resize(characterStart);
+            break;
+        }
+        if (c < 0x80) {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += hex[c >> 4];
+            encoded += hex[c & 0x0F];
+        }
+        previous = c;
+    }
+    return encoded;
+}
+
+void RefuseControlCharacters(std::string_view text) {
+    if (HasControlCharacter(text))
+        throw Exception(kUrlCharacterRefused);
+}
+
 bool SendsData(CmdType cmd) {
     return cmd == CmdPOST || cmd == CmdPUT || cmd == CmdPATCH || cmd == CmdTRACE ||
            cmd == CmdWRAPPED;
@@ -98,6 +134,13 @@ int NthPos(const std::string& text, char delimiter, int n) {
             return past;
     }
     return at + 1 == text.size() ? past : static_cast<int>(at) + 1;
+}
+
+bool HasControlCharacter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
 }
 
 TNMHTTP::TNMHTTP(QObject* parent)
@@ -179,7 +222,10 @@ void TNMHTTP::Wrapped(const std::string& URL, const std::string& WrappedData) {
 
 void TNMHTTP::HTTPConnect() {
     for (int repetitions = 0;; ++repetitions) {
+        // Also a Location of the last reply: nothing a URL holds may add request lines.
+        RefuseControlCharacters(m_url);
         ParseURL();
+        RefuseControlCharacters(Host);
         AssembleHTTPHeader();
         if (OnAboutToSend)
             OnAboutToSend(this);
@@ -198,6 +244,14 @@ void TNMHTTP::HTTPConnect() {
                     static_cast<std::size_t>(std::max<std::int32_t>(ContentLength, 0)),
                     MaxReplyInMemory));
                 CaptureStringBounded(Body, -1, MaxReplyInMemory);
+            }
+            // A body cut short would be measured as the size it announced.
+            if (ReplyCode < 299 && m_cmd != CmdHEAD && ContentLength > 0 &&
+                static_cast<std::uint32_t>(ReceivedBytes) <
+                    static_cast<std::uint32_t>(ContentLength)) {
+                throw ESockError("受信が途中で切れました (" +
+                                 std::to_string(static_cast<std::uint32_t>(ReceivedBytes)) + " / " +
+                                 std::to_string(ContentLength) + " バイト)");
             }
             if (ReplyCode < 299) {
                 if (OnSuccess)
@@ -246,11 +300,12 @@ void TNMHTTP::ParseURL() {
         Port = 80;
 
     const bool hasSlashes = m_url.find("//") != std::string::npos;
+    const std::string_view url = m_url;
     if (hasSlashes) {
         const auto third = static_cast<std::size_t>(NthPos(m_url, '/', 3));
-        m_path = m_url.substr(std::min(third - 1, m_url.size()), kMaxField);
+        m_path = EncodedTarget(url.substr(std::min(third - 1, url.size())), MaxPath);
     } else if (const auto slash = m_url.find('/'); slash != std::string::npos) {
-        m_path = m_url.substr(slash, kMaxField);
+        m_path = EncodedTarget(url.substr(slash), MaxPath);
     } else {
         m_path.clear();
     }
@@ -291,7 +346,9 @@ void TNMHTTP::AssembleHTTPHeader() {
                                           "DELETE ", "LINK ",    "UNLINK ", "TRACE "};
     m_headers.Clear();
     if (m_cmd != CmdWRAPPED)
-        m_headers.Add(methods[m_cmd] + (Proxy.empty() ? m_path : m_url) + " HTTP/1.0");
+        m_headers.Add(methods[m_cmd] +
+                      (Proxy.empty() ? m_path : EncodedTarget(m_url, std::string::npos)) +
+                      " HTTP/1.0");
     if (!Proxy.empty()) {
         m_headers.Add("Proxy-Connection: Keep-Alive");
         m_headers.Add("Host: " + Host);
@@ -349,14 +406,17 @@ void TNMHTTP::RemoveHeader() {
     } else {
         Header.clear();
     }
+    std::size_t kept = 0;
     const auto keep = [&](const std::string& line) {
+        // A header that never ends is cut here; ReadLn already bounds each line.
+        if (kept + line.size() > MaxReplyHeader)
+            CloseAndRaise("Reply header too large");
+        kept += line.size();
         if (OutputFileMode) {
             if (file.write(line.data(), static_cast<qint64>(line.size())) !=
                 static_cast<qint64>(line.size()))
                 throw Exception("Cannot write file \"" + Header + "\"");
         } else {
-            if (Header.size() + line.size() > MaxReplyInMemory)
-                CloseAndRaise("Reply header too large");
             Header += line;
         }
     };

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 
 enum CmdType : int {
     CmdGET,
@@ -29,6 +30,12 @@ std::string NthWord(const std::string& text, char delimiter, int n);
 // 1-based position of the n-th delimiter; the length + 1 when there are fewer than n
 // delimiters or the n-th is the last character.
 int NthPos(const std::string& text, char delimiter, int n);
+// A URL holding a control character is refused with this text: the URL goes into the
+// request line, where a CR or LF would start a header line of its own.
+inline constexpr char kUrlCharacterRefused[] = "URLに使えない文字が含まれています。";
+// A byte below 0x20, or 0x7F.
+bool HasControlCharacter(std::string_view text);
+
 // Optional request header values; an empty one is left out.
 struct THeaderInfo {
     std::string LocalMailAddress;
@@ -47,8 +54,12 @@ public:
 
     // Redirect-like replies followed by one request before "Too many redirects".
     static constexpr int MaxRepetitions = 20;
-    // A reply header or a body held in memory may not pass this.
+    // A body held in memory may not pass this.
     static constexpr std::size_t MaxReplyInMemory = 64u * 1024u * 1024u;
+    // Nor may a reply header, in memory or in its file (curl allows 300 KB).
+    static constexpr std::size_t MaxReplyHeader = 1024u * 1024u;
+    // The path goes out cut to this many bytes, after its encoding.
+    static constexpr std::size_t MaxPath = 256;
 
     explicit TNMHTTP(QObject* parent = nullptr);
 

@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -28,6 +29,9 @@ namespace {
 constexpr int kWouldBlock = 10035;
 constexpr int kNotConnected = 10057;
 constexpr std::size_t kMaxLine = 65536;
+// A line read peeks this much first, doubling while no LF turns up: a header of many short
+// lines then costs what it holds, not 64 KiB copied for each line.
+constexpr std::size_t kFirstPeek = 256;
 
 struct ErrorText {
     int code;
@@ -86,6 +90,14 @@ constexpr ErrorText kErrorTable[] = {
     {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
     {11004, "Valid name, no data record of requested type"},
 };
+
+// inet_aton also takes "127.0.0.1 anything", ignoring what follows a blank: a name is an
+// address only when it is one as a whole (one to four numbers, decimal, octal or hex).
+bool DottedAddress(const std::string& name, in_addr& address) {
+    return !name.empty() &&
+           name.find_first_not_of("0123456789abcdefABCDEFxX.") == std::string::npos &&
+           ::inet_aton(name.c_str(), &address) != 0;
+}
 
 // Errors that a socket notification would carry for an asynchronous connect, even when
 // the kernel reports them at once.
@@ -329,7 +341,7 @@ TPowersock::LookupEnd TPowersock::ResolveRemoteHost() {
     StatusMessage(8, "Resolve Host");
     const std::string& name = Proxy.empty() ? Host : Proxy;
     in_addr dotted{};
-    if (!name.empty() && ::inet_aton(name.c_str(), &dotted) != 0) {
+    if (DottedAddress(name, dotted)) {
         m_remoteAddr = dotted.s_addr;
         return LookupEnd::Found;
     }
@@ -508,9 +520,10 @@ std::string TPowersock::ReadLn() {
     TimerOn();
     auto off = qScopeGuard([this] { TimerOff(); });
     std::string line;
+    std::size_t window = kFirstPeek;
     for (;;) {
         RaiseIfCancelled("Socket readln aborted");
-        const auto peeked = Receive(m_buffer.size(), MSG_PEEK);
+        const auto peeked = Receive(window, MSG_PEEK);
         if (peeked == 0)
             return {};
         if (peeked > 0) {
@@ -526,6 +539,7 @@ std::string TPowersock::ReadLn() {
             line.append(m_buffer.data(), static_cast<std::size_t>(got));
             if (lf && static_cast<std::size_t>(got) == take)
                 return line;
+            window = std::min(window * 2, m_buffer.size());
             continue;
         }
         if (errno == EINTR)

@@ -77,8 +77,35 @@ std::string SmtpDialogue::BuildBody(const std::string& localHost, const std::str
     return body;
 }
 
+std::size_t SmtpDialogue::Take(std::string_view text) {
+    std::size_t line = m_lineBytes;
+    const std::size_t room = kMaxReply - m_replyBytes;
+    std::size_t kept = 0;
+    for (; kept < text.size() && kept < room; ++kept) {
+        if (text[kept] == '\n')
+            line = 0;
+        else if (++line > kMaxReplyLine)
+            break;
+    }
+    m_replyBytes += kept;
+    m_lineBytes = line;
+    return kept;
+}
+
 SmtpOutcome SmtpDialogue::Received(std::string_view text) {
-    if (!m_running || text.empty() || m_finished)
+    if (!m_running || text.empty() || m_tooLong)
+        return {};
+    if (const std::size_t kept = Take(text); kept < text.size()) {
+        // A server that never ends its reply would fill the memory and the log.
+        m_tooLong = true;
+        m_reply = std::string();
+        SmtpOutcome out;
+        out.replyTooLong = true;
+        out.keptBytes = kept;
+        out.log.emplace_back("/* 応答が長すぎます. */");
+        return out;
+    }
+    if (m_finished)
         return {};
     m_reply.append(text);
     // A server that answers before the body is out is heard once it is.
@@ -132,6 +159,8 @@ SmtpOutcome SmtpDialogue::Act() {
         return out;
     const std::string reply = std::move(m_reply);
     m_reply.clear();
+    m_replyBytes = 0;
+    m_lineBytes = 0;
 
     const int index = static_cast<int>(m_step);
     if (index < 0 || index >= kStepCount) {

@@ -25,6 +25,10 @@ struct SmtpOutcome {
     bool bodyStarted = false;
     // Lines for the log (the body is one entry, its lines ending in LF).
     std::vector<std::string> log;
+    // The reply passed its bound: only the first `keptBytes` of the text belong in the log
+    // (before the lines above); the connection is to be closed, and no rate counts.
+    bool replyTooLong = false;
+    std::size_t keptBytes = 0;
 };
 
 // Which reply the dialogue waits for; the numbers are the steps as the log and tests count them.
@@ -40,6 +44,10 @@ enum class SmtpStep : int {
 
 class SmtpDialogue final {
 public:
+    // A reply line may hold this much before its LF, a reply of several lines this much in
+    // all; text after the server's last reply counts as one more reply.
+    static constexpr std::size_t kMaxReplyLine = 64 * 1024;
+    static constexpr std::size_t kMaxReply = 1024 * 1024;
     static constexpr int kTestLineCount = 6000;
     static constexpr std::string_view kTestLine =
         "This is an upload speed test mail sent by Quillmet.";
@@ -73,6 +81,8 @@ public:
     bool TransferEnded() const noexcept { return m_transferEnded; }
     // The server answered QUIT; later text is only logged.
     bool Finished() const noexcept { return m_finished; }
+    // A reply passed its bound; nothing received is acted on any more.
+    bool ReplyTooLong() const noexcept { return m_tooLong; }
 
     // True when text ends with CR LF and its last line is three digits followed by a
     // blank or by the line end.
@@ -84,6 +94,8 @@ public:
 
 private:
     SmtpOutcome Act();
+    // How much of the text fits the reply's bounds; counts what fits.
+    std::size_t Take(std::string_view text);
     void Queue(std::string_view command, SmtpOutcome& out);
 
     bool m_running = false;
@@ -92,7 +104,10 @@ private:
     SmtpStep m_step = SmtpStep::Greeting;
     std::string m_address;
     std::string m_localHost;
-    std::string m_reply; // received text not yet acted on
+    std::string m_reply;          // received text not yet acted on
+    std::size_t m_replyBytes = 0; // of the reply under way, also after the last one
+    std::size_t m_lineBytes = 0;  // of its line under way
+    bool m_tooLong = false;
 
     std::string m_out;
     std::size_t m_outPos = 0;

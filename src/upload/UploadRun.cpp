@@ -107,8 +107,16 @@ void UploadRun::ClientSocket3Read(QObject*, TCustomWinSocket* Socket) {
         return;
     RestartSilenceTimer();
     const SmtpOutcome outcome = Smtp.Received(text);
-    emit logAppended(QString::fromStdString(text));
+    if (!outcome.replyTooLong)
+        emit logAppended(QString::fromStdString(text));
+    else if (outcome.keptBytes > 0)
+        emit logAppended(QString::fromStdString(text.substr(0, outcome.keptBytes)));
     ApplyOutcome(outcome);
+    if (outcome.replyTooLong) {
+        // Ends as when the server closes early: no rate, the start controls back.
+        ClientSocket3->Deactivate();
+        return;
+    }
     SendPending(Socket);
 }
 
@@ -125,7 +133,7 @@ void UploadRun::ClientSocket3Disconnect(QObject*, TCustomWinSocket*) {
     r.connected = Smtp.WasConnected();
     r.bodyStarted = Smtp.BodyStarted();
     // Without a reply to the body there is no send-to-reply time, hence no rate.
-    r.measured = Smtp.TransferEnded();
+    r.measured = Smtp.TransferEnded() && !Smtp.ReplyTooLong();
     Smtp.Stop();
 
     std::int32_t transferMs = 0;

@@ -100,7 +100,7 @@ private slots:
         QTest::newRow("upper-case JPG") << "http://h/a.JPG"
                                         << "JPEGファイルで測定してください。";
         QTest::newRow("carriage return") << "http://h/a\r.jpg"
-                                         << "エラー：URLに改行などの制御文字は使えません";
+                                         << "URLに使えない文字が含まれています。";
     }
     void startChecksRefuse() {
         QFETCH(QString, url);

@@ -85,7 +85,7 @@ private slots:
             << 10000;
         QTest::newRow("URL with a line feed")
             << Peer::NotFound << QStringList{url + QStringLiteral("\nX: y.jpg")} << 3
-            << "quillmet-cli: エラー：URLに改行などの制御文字は使えません\n"
+            << "quillmet-cli: URLに使えない文字が含まれています。\n"
             << 10000;
         QTest::newRow("not http") << Peer::None << QStringList{QStringLiteral("ftp://h/a.jpg")} << 3
                                   << "quillmet-cli: エラー：http://から始まるURLを入れてください\n"

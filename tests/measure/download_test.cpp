@@ -27,9 +27,9 @@ QByteArray okHeader(qint64 contentLength) {
            QByteArray::number(contentLength) + "\r\n\r\n";
 }
 
-// Every connection gets a 200 reply announcing `announced` bytes and carrying `sent`.
-void serveFile(ScriptedPeer& peer, qint64 announced, qint64 sent) {
-    peer.readRequest().send(okHeader(announced)).stream(sent).close();
+// Every connection gets a 200 reply of that many bytes.
+void serveFile(ScriptedPeer& peer, qint64 bytes) {
+    peer.readRequest().send(okHeader(bytes)).stream(bytes).close();
 }
 
 // A paced reply, so that the five rounds of a run come out about equally fast.
@@ -112,7 +112,7 @@ private slots:
     void smallFileOnAFastLineIsMarked() {
         MessageRecorder messages;
         ScriptedPeer peer;
-        serveFile(peer, 102400, 102400);
+        serveFile(peer, 102400);
         Window w;
         w.form.Edit7->setText(urlOf(peer, "/qm/qm100K.jpg"));
         w.form.Button1Click();
@@ -144,14 +144,24 @@ private slots:
         QTest::newRow("html") << "http://127.0.0.1/index.html"
                               << ""
                               << "JPEGファイルで測定してください。";
+        const QString refused = QString::fromUtf8(kUrlCharacterRefused);
+        QTest::newRow("CR LF and a header in the path")
+            << "http://127.0.0.1:%1/x.jpg\r\nX-Injected: yes\r\nX: y.jpg"
+            << "" << refused;
+        QTest::newRow("CR LF after the host") << "http://127.0.0.1\r\nX-Evil: 1:%1/x.jpg"
+                                              << "" << refused;
+        QTest::newRow("DEL") << "http://127.0.0.1:%1/x\x7f.jpg"
+                             << "" << refused;
     }
     void urlChecksRefuseAndChangeNothing() {
         QFETCH(QString, url);
         QFETCH(QString, status);
         QFETCH(QString, message);
         MessageRecorder messages;
+        ScriptedPeer peer;
+        serveFile(peer, 3000000);
         Window w;
-        w.form.Edit7->setText(url);
+        w.form.Edit7->setText(url.contains("%1") ? url.arg(peer.port()) : url);
         w.form.Button1Click();
         QCOMPARE(w.form.StatusText(), status);
         QCOMPARE(messages.texts(), message.isEmpty() ? QStringList{} : QStringList{message});
@@ -161,12 +171,14 @@ private slots:
         QCOMPARE(w.form.Label9->text(), QString());
         QCOMPARE(w.form.ListBox1->count(), 0);
         QVERIFY(!w.form.Timer1->Enabled());
+        QTest::qWait(50);
+        QCOMPARE(peer.connectionCount(), 0);
     }
 
     void pngUrlPassesTheChecks() {
         MessageRecorder messages;
         ScriptedPeer peer;
-        serveFile(peer, 3000000, 10);
+        serveFile(peer, 3000000);
         Window w;
         w.form.Edit7->setText(urlOf(peer, "/chart.png"));
         w.form.Button1Click();
@@ -178,7 +190,7 @@ private slots:
         MessageRecorder messages;
         {
             ScriptedPeer peer;
-            serveFile(peer, 26300000, 16); // the announced count is what is measured
+            serveFile(peer, 26300000);
             Window w;
             w.form.Edit7->setText(urlOf(peer, "/big.jpg"));
             w.form.Button1Click();
@@ -188,7 +200,7 @@ private slots:
         }
         messages.clear();
         ScriptedPeer peer;
-        serveFile(peer, 26300001, 16);
+        serveFile(peer, 26300001);
         Window w;
         w.form.Label8->show();
         w.form.Label50->setText(QStringLiteral("1"));
@@ -212,12 +224,22 @@ private slots:
         QCOMPARE(peer.connectionCount(), 1);
     }
 
-    void errorReplyEndsTheRunWithoutALine() {
-        MessageRecorder messages;
+    void errorReplyOrCutBodyEndsTheRunWithoutALine_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("error reply")
+            << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found")
+            << QStringList{};
+        QTest::newRow("body cut short")
+            << okHeader(2000000) + QByteArray(100000, 'q')
+            << QStringList{QStringLiteral("受信が途中で切れました (100000 / 2000000 バイト)")};
+    }
+    void errorReplyOrCutBodyEndsTheRunWithoutALine() {
+        QFETCH(QByteArray, reply);
+        QFETCH(QStringList, messages);
+        MessageRecorder recorder;
         ScriptedPeer peer;
-        peer.readRequest()
-            .send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found")
-            .close();
+        peer.readRequest().send(reply).close();
         Window w;
         w.form.Label50->setText(QStringLiteral("1"));
         w.form.Label51->setText(QStringLiteral("2"));
@@ -236,9 +258,11 @@ private slots:
         QCOMPARE(w.form.Timer3->Interval(), 0);
         QVERIFY(w.form.Edit7->isEnabled());
         QCOMPARE(w.form.ListBox1->count(), 0);
-        QCOMPARE(messages.texts(), QStringList{});
+        QCOMPARE(w.form.Edit5->text(), QString());
+        QCOMPARE(recorder.texts(), messages);
         QTest::qWait(100);
         QCOMPARE(peer.connectionCount(), 1);
+        QVERIFY(!w.form.Timer1->Enabled());
     }
 
     void failedConnectionIsReportedAndTheWindowRecovers() {
@@ -279,7 +303,7 @@ private slots:
         QFETCH(int, runs);
         MessageRecorder messages;
         ScriptedPeer peer;
-        serveFile(peer, 3000000, 64);
+        serveFile(peer, 3000000);
         Window w({count});
         w.form.Edit7->setText(urlOf(peer, "/x.jpg"));
         w.form.FormCreate();
@@ -295,7 +319,7 @@ private slots:
     void countOfTenStartsRepeatingAfterTheFifthRun() {
         MessageRecorder messages;
         ScriptedPeer peer;
-        serveFile(peer, 3000000, 64);
+        serveFile(peer, 3000000);
         Window w({QStringLiteral("10")});
         w.form.Edit7->setText(urlOf(peer, "/x.jpg"));
         w.form.FormCreate();
@@ -316,7 +340,7 @@ private slots:
     void laterRoundsFetchTheUrlBoxAsItNowReads() {
         MessageRecorder messages;
         ScriptedPeer peer;
-        serveFile(peer, 3000000, 64);
+        serveFile(peer, 3000000);
         Window w;
         w.form.Timer1->setInterval(300);
         w.form.Edit7->setText(urlOf(peer, "/first.jpg"));
@@ -332,7 +356,7 @@ private slots:
     void historyCapDropsOneLinePerRun() {
         MessageRecorder messages;
         ScriptedPeer peer;
-        serveFile(peer, 3000000, 64);
+        serveFile(peer, 3000000);
         for (int loaded : {100, 150}) {
             Window w;
             for (int i = 0; i < loaded; ++i)

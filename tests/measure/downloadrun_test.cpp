@@ -125,7 +125,7 @@ private slots:
 
     void aFileTooBigStopsAfterItsRound() {
         ScriptedPeer peer;
-        peer.readRequest().send(okHeader(26300001)).stream(16).close();
+        peer.readRequest().send(okHeader(26300001)).stream(26300001).close();
         DownloadRun run;
         run.UrlSource = [&] { return urlOf(peer, "/big.jpg"); };
         Journal journal(run);
@@ -170,7 +170,7 @@ private slots:
     void anErrorRaisedAfterTheRoundWasAnsweredReachesTheSink() {
         EventErrorRecorder errors;
         ScriptedPeer peer;
-        peer.readRequest().send(okHeader(26300001)).stream(16).close();
+        peer.readRequest().send(okHeader(26300001)).stream(26300001).close();
         DownloadRun run;
         run.UrlSource = [&] { return urlOf(peer, "/big.jpg"); };
         QObject::connect(&run, &DownloadRun::stoppedTooBig,
@@ -214,6 +214,9 @@ private slots:
         QTest::newRow("upper-case JPG")
             << QStringLiteral("http://h/a.JPG") << int(R::NotJpeg) << QString()
             << QStringLiteral("JPEGファイルで測定してください。");
+        QTest::newRow("line break")
+            << QStringLiteral("http://h/a.jpg\r\nX: y.jpg") << int(R::ControlCharacter) << QString()
+            << QString::fromUtf8(kUrlCharacterRefused);
         QTest::newRow("png passes")
             << QStringLiteral("http://h/a.png") << int(R::None) << QString() << QString();
     }

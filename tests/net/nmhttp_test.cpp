@@ -3,6 +3,7 @@
 #include "support/ScriptedPeer.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -183,7 +184,11 @@ private slots:
         ScriptedPeer peer;
         peer.readRequest().send(Reply("HTTP/1.1 200 OK", "0123456789", line)).close();
         TNMHTTP http;
-        http.Get(peer.url("/x.jpg"));
+        const Raised raised = RaisedBy([&] { http.Get(peer.url("/x.jpg")); });
+        // More announced than the 10 bytes that came: the reply was cut short.
+        QCOMPARE(raised.message,
+                 length > 10 ? QString("受信が途中で切れました (10 / %1 バイト)").arg(length)
+                             : QString());
         QCOMPARE(http.ContentLength, length);
         QCOMPARE(http.ReceivedBytes, 10); // the body is read to the close regardless
         QCOMPARE(http.Body, std::string("0123456789"));
@@ -611,21 +616,170 @@ private slots:
         QVERIFY(!http.Connected());
     }
 
-    void endlessHeaderIsRefused() {
-        const QByteArray line = "X-Filler: " + QByteArray(60000, 'v') + "\r\n";
+    void endlessHeaderIsCutAtOneMib_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<bool>("toFile");
+        QTest::newRow("long lines") << "X-Filler: " + QByteArray(60000, 'v') + "\r\n" << false;
+        QTest::newRow("short lines") << QByteArray("X: y\r\n") << false;
+        QTest::newRow("short lines to a file") << QByteArray("X: y\r\n") << true;
+    }
+    void endlessHeaderIsCutAtOneMib() {
+        QFETCH(QByteArray, line);
+        QFETCH(bool, toFile);
         ScriptedPeer peer;
         peer.readRequest()
             .send("HTTP/1.0 200 OK\r\n")
-            .stream(qint64(TNMHTTP::MaxReplyInMemory) + line.size(), line)
+            // Far more than the socket buffers hold, so the peer is still sending when we close.
+            .stream(qint64(TNMHTTP::MaxReplyHeader) * 64, line)
             .close();
+        QTemporaryDir dir;
         TNMHTTP http;
+        http.OutputFileMode = toFile;
+        if (toFile)
+            http.Header = dir.filePath("head.txt").toStdString();
         EventLog log;
         log.attach(http);
         const Raised raised = RaisedBy([&] { http.Get(peer.url("/x.jpg")); });
         QCOMPARE(raised.className, "ESockError");
         QCOMPARE(raised.message, "Reply header too large");
         QCOMPARE(log.events.filter(QRegularExpression("^(Success|Failure)")), QStringList());
-        QVERIFY(http.Header.size() <= TNMHTTP::MaxReplyInMemory);
+        // Cut where the bound lies, not before it: the next line would have passed it.
+        const qint64 kept = toFile ? QFileInfo(QString::fromStdString(http.Header)).size()
+                                   : qint64(http.Header.size());
+        QVERIFY2(kept <= qint64(TNMHTTP::MaxReplyHeader), qPrintable(QString::number(kept)));
+        QVERIFY2(kept > qint64(TNMHTTP::MaxReplyHeader) - line.size(),
+                 qPrintable(QString::number(kept)));
+        QVERIFY(!http.Connected());
+        QTRY_VERIFY(peer.clientClosed());
+    }
+
+    void controlCharactersAreRefusedBeforeConnecting_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("host"); // set before the request
+        QTest::newRow("CR LF and a header in the path")
+            << "http://127.0.0.1:%1/x.jpg\r\nX-Injected: yes"
+            << "";
+        QTest::newRow("LF alone") << "http://127.0.0.1:%1/x\n.jpg"
+                                  << "";
+        QTest::newRow("tab") << "http://127.0.0.1:%1/x\t.jpg"
+                             << "";
+        QTest::newRow("DEL") << "http://127.0.0.1:%1/x\x7f.jpg"
+                             << "";
+        QTest::newRow("in the host") << "http://127.0.0.1\r\nX-Evil: 1:%1/x.jpg"
+                                     << "";
+        QTest::newRow("in the host kept from before") << "/x.jpg"
+                                                      << "127.0.0.1\r\nX-Evil: 1";
+    }
+    void controlCharactersAreRefusedBeforeConnecting() {
+        QFETCH(QString, url);
+        QFETCH(QString, host);
+        ScriptedPeer peer;
+        peer.readRequest().send(Reply("HTTP/1.0 200 OK", "sent")).close();
+        TNMHTTP http;
+        http.Host = host.toStdString();
+        http.Port = peer.port();
+        EventLog log;
+        log.attach(http);
+        const QString full = url.contains("%1") ? url.arg(peer.port()) : url;
+        const Raised raised = RaisedBy([&] { http.Get(full.toStdString()); });
+        QCOMPARE(raised.className, "Exception");
+        QCOMPARE(raised.message, QString::fromUtf8(kUrlCharacterRefused));
+        QCOMPARE(log.events, QStringList());
+        QTest::qWait(50);
+        QCOMPARE(peer.connectionCount(), 0);
+    }
+
+    void redirectToAControlCharacterIsRefused() {
+        ScriptedPeer peer;
+        peer.readRequest()
+            .send(Reply("HTTP/1.0 302 Found", "", "Location: /a\rX-Injected: yes\r\n"))
+            .close();
+        TNMHTTP http;
+        const Raised raised = RaisedBy([&] { http.Get(peer.url("/x.jpg")); });
+        QCOMPARE(raised.message, QString::fromUtf8(kUrlCharacterRefused));
+        QTest::qWait(50);
+        QCOMPARE(peer.connectionCount(), 1);
+    }
+
+    void pathBytesAboveAsciiArePercentEncoded_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("sent");
+        const QString a250(250, 'a');
+        QTest::newRow("Japanese") << "/画像/テスト.jpg"
+                                  << QByteArray("/%E7%94%BB%E5%83%8F/"
+                                                "%E3%83%86%E3%82%B9%E3%83%88.jpg");
+        QTest::newRow("only those bytes")
+            << "/a b/%41é.jpg?q=~" << QByteArray("/a b/%41%C3%A9.jpg?q=~");
+        QTest::newRow("ASCII cut at 256 as ever")
+            << "/" + QString(300, 'a') << "/" + QByteArray(255, 'a');
+        QTest::newRow("a character that just fits") << "/" + QString(246, 'a') + "画"
+                                                    << "/" + QByteArray(246, 'a') + "%E7%94%BB";
+        QTest::newRow("a character that does not fit goes whole") << "/" + QString(247, 'a') + "画"
+                                                                  << "/" + QByteArray(247, 'a');
+        QTest::newRow("never between the %XX of one character") << "/" + a250 + "é"
+                                                                << "/" + a250.toLatin1();
+    }
+    void pathBytesAboveAsciiArePercentEncoded() {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, sent);
+        ScriptedPeer peer;
+        peer.readRequest().send(Reply("HTTP/1.0 200 OK", "ok")).close();
+        TNMHTTP http;
+        http.Get(peer.url(path.toStdString()));
+        QCOMPARE(peer.received(), GetRequest(sent, "127.0.0.1"));
+    }
+
+    void bodyCutShortRaisesInsteadOfSucceeding_data() {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<int>("announced"); // -1: no Content-Length line
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("cut short") << QByteArray("HTTP/1.1 200 OK") << 2000000 << 100000
+                                   << "受信が途中で切れました (100000 / 2000000 バイト)"
+                                   << "";
+        QTest::newRow("whole") << QByteArray("HTTP/1.1 200 OK") << 100000 << 100000 << ""
+                               << "Success(0)";
+        QTest::newRow("longer than announced") << QByteArray("HTTP/1.1 200 OK") << 10 << 100 << ""
+                                               << "Success(0)";
+        QTest::newRow("no length") << QByteArray("HTTP/1.1 200 OK") << -1 << 100 << ""
+                                   << "Success(0)";
+        QTest::newRow("error page cut short")
+            << QByteArray("HTTP/1.1 404 Not Found") << 5000 << 10 << ""
+            << "Failure(0)";
+    }
+    void bodyCutShortRaisesInsteadOfSucceeding() {
+        QFETCH(QByteArray, status);
+        QFETCH(int, announced);
+        QFETCH(int, sent);
+        QFETCH(QString, message);
+        QFETCH(QString, outcome);
+        const QByteArray length = announced < 0
+                                      ? QByteArray()
+                                      : "Content-Length: " + QByteArray::number(announced) + "\r\n";
+        ScriptedPeer peer;
+        peer.readRequest().send(Reply(status, "", length)).stream(sent).close();
+        TNMHTTP http;
+        EventLog log;
+        log.attach(http);
+        const Raised raised = RaisedBy([&] { http.Get(peer.url("/x.jpg")); });
+        QCOMPARE(raised.className, message.isEmpty() ? QString() : QString("ESockError"));
+        QCOMPARE(raised.message, message);
+        QCOMPARE(log.events.filter(QRegularExpression("^(Success|Failure)")),
+                 outcome.isEmpty() ? QStringList() : QStringList{outcome});
+        QCOMPARE(http.ReceivedBytes, sent);
+        QVERIFY(!http.Connected());
+    }
+
+    void headAnnouncesALengthWithoutABody() {
+        ScriptedPeer peer;
+        peer.readRequest().send(Reply("HTTP/1.0 200 OK", "", "Content-Length: 5000\r\n")).close();
+        TNMHTTP http;
+        QList<int> outcomes;
+        http.OnSuccess = [&](CmdType done) { outcomes << done; };
+        http.Head(peer.url("/x.jpg"));
+        QCOMPARE(outcomes, QList<int>{CmdHEAD});
+        QCOMPARE(http.ContentLength, 5000);
     }
 
     void requestOperations_data() {

@@ -136,6 +136,32 @@ private slots:
         sock.Disconnect();
     }
 
+    void onlyAWholeDottedAddressIsTakenAsOne_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("connects");
+        QTest::newRow("dotted") << "127.0.0.1" << true;
+        QTest::newRow("short form") << "127.1" << true;
+        QTest::newRow("hex") << "0x7f.0.0.1" << true;
+        QTest::newRow("blank and more") << "127.0.0.1 evil" << false;
+        QTest::newRow("CR LF and a header") << "127.0.0.1\r\nX-Evil: 1" << false;
+        QTest::newRow("tab and more") << "127.0.0.1\tx" << false;
+    }
+    void onlyAWholeDottedAddressIsTakenAsOne() {
+        QFETCH(QString, host);
+        QFETCH(bool, connects);
+        ScriptedPeer peer;
+        TPowersock sock;
+        sock.Host = host.toStdString();
+        sock.Port = peer.port();
+        const Raised raised = RaisedBy([&] { sock.Connect(); });
+        QCOMPARE(raised.message, connects ? QString() : QString("Null Remote Address"));
+        QCOMPARE(sock.Connected(), connects);
+        QTest::qWait(50);
+        QCOMPARE(peer.connectionCount(), connects ? 1 : 0);
+        if (connects)
+            sock.Disconnect();
+    }
+
     void unresolvableNameIsNullRemoteAddress() {
         TPowersock sock;
         int invalid = 0;
@@ -202,13 +228,18 @@ private slots:
 
     void readLnConsumesNothingPastTheLineFeed() {
         ScriptedPeer peer;
-        peer.send("HTTP/1.0 200 OK\r\nLF only\nREST of the data").close();
+        // The long line passes the first peeks, which start small.
+        const std::string longLine = "X-Long: " + std::string(5000, 'v') + "\r\n";
+        peer.send("HTTP/1.0 200 OK\r\n" + QByteArray::fromStdString(longLine) +
+                  "LF only\nREST of the data")
+            .close();
         TPowersock sock;
         sock.Host = "127.0.0.1";
         sock.Port = peer.port();
         sock.Connect();
         QTRY_VERIFY(sock.DataAvailable());
         QCOMPARE(sock.ReadLn(), std::string("HTTP/1.0 200 OK\r\n"));
+        QCOMPARE(sock.ReadLn(), longLine);
         QCOMPARE(sock.ReadLn(), std::string("LF only\n"));
         std::string rest;
         sock.CaptureString(rest, -1);

@@ -31,12 +31,12 @@ qint64 now() {
     return t.msecsSinceReference();
 }
 
-// Every connection: a 200 reply announcing `announced` bytes and carrying a few.
-void serve(ScriptedPeer& peer, qint64 announced = 3000000) {
+// Every connection: a 200 reply of that many bytes.
+void serve(ScriptedPeer& peer, qint64 bytes = 3000000) {
     peer.readRequest()
         .send("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-              QByteArray::number(announced) + "\r\n\r\n")
-        .stream(16)
+              QByteArray::number(bytes) + "\r\n\r\n")
+        .stream(bytes)
         .close();
 }
 

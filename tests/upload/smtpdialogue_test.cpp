@@ -253,6 +253,50 @@ private slots:
         QVERIFY(stopped.Pending().empty());
     }
 
+    void endlessReplyIsCutAtItsBound_data() {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QByteArray>("piece"); // sent again and again
+        QTest::addColumn<int>("bound");        // what is taken before the cut
+        const int line = int(SmtpDialogue::kMaxReplyLine);
+        const QByteArray longLine = "220-" + QByteArray(1000 - 6, 'm') + "\r\n";
+        QTest::newRow("no line end, small pieces") << 0 << QByteArray(1000, 'x') << line;
+        QTest::newRow("no line end, one big read") << 0 << QByteArray(100000, 'x') << line;
+        QTest::newRow("reply to the body") << 5 << QByteArray(4096, 'x') << line;
+        QTest::newRow("after the last reply") << 7 << QByteArray(4096, 'x') << line;
+        QTest::newRow("multi-line") << 0 << longLine << int(SmtpDialogue::kMaxReply);
+    }
+    void endlessReplyIsCutAtItsBound() {
+        QFETCH(int, step);
+        QFETCH(QByteArray, piece);
+        QFETCH(int, bound);
+        SmtpDialogue d = atStep(step);
+        const std::string text = piece.toStdString();
+        std::size_t taken = 0;
+        SmtpOutcome out;
+        for (int i = 0; i < 10000 && !out.replyTooLong; ++i) {
+            out = d.Received(text);
+            taken += out.replyTooLong ? out.keptBytes : text.size();
+        }
+        QVERIFY(out.replyTooLong);
+        QCOMPARE(taken, std::size_t(bound));
+        QCOMPARE(toList(out.log).last(), "/* 応答が長すぎます. */");
+        QVERIFY(d.ReplyTooLong());
+        QVERIFY(d.Pending().empty());
+        // Nothing more is acted on, not even a proper reply.
+        const SmtpOutcome later = d.Received("220 fine\r\n");
+        QVERIFY(later.log.empty() && !later.replyTooLong);
+        QVERIFY(d.Pending().empty());
+    }
+
+    void replyLineOfSixtyFourKibIsAnswered() {
+        SmtpDialogue d = makeDialogue();
+        const std::string line =
+            "220 " + std::string(SmtpDialogue::kMaxReplyLine - 4 - 1, 'x') + "\r\n";
+        const SmtpOutcome out = d.Received(line);
+        QVERIFY(!out.replyTooLong);
+        QCOMPARE(toList(out.log), QStringList{"Helo myhost"});
+    }
+
     void startBeginsAfresh() {
         SmtpDialogue d = atStep(6);
         QVERIFY(d.TransferEnded());

@@ -7,6 +7,7 @@
 #include "support/SmtpPeer.h"
 #include "support/SockPeer.h"
 #include "upload/UploadRun.h"
+#include "upload/SmtpDialogue.h"
 #include "upload/quillmetUnit4.h"
 
 #include <QAction>
@@ -350,6 +351,42 @@ private slots:
         if (bodyStarted)
             QCOMPARE(w.form.Edit2->text(), QString::number(w.peer.mailData().size()));
         QVERIFY(!w.form.RichEdit1->toPlainText().contains(QStringLiteral("測定終了. */")));
+        QVERIFY(w.messages.texts().isEmpty());
+    }
+
+    void endlessReplyIsCutAndTheWindowRecovers_data() {
+        QTest::addColumn<int>("turn"); // the turn that never ends its line
+        QTest::newRow("greeting") << 0;
+        QTest::newRow("reply to the body") << 5;
+    }
+    void endlessReplyIsCutAndTheWindowRecovers() {
+        QFETCH(int, turn);
+        UploadWindow w;
+        QList<SmtpPeer::Turn> script = SmtpPeer::normalScript();
+        // A reply begun, then far more than the bound, as fast as it is taken.
+        const QByteArray endless(4 * 1024 * 1024, 'x');
+        script[turn] = SmtpPeer::Turn{{"250 ", endless}, 50};
+        w.peer.setScript(script);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), kRunTimeout);
+
+        // The log holds the reply up to its bound, then says why we closed.
+        QStringList log = w.log();
+        QCOMPARE(log.last(), QStringLiteral("/* 応答が長すぎます. */"));
+        log.removeLast();
+        if (turn > 0)
+            log = log.mid(log.lastIndexOf(".") + 1); // after the body's end line
+        QCOMPARE(log.removeAll(QStringLiteral("/* アップロード測定終了. */")), turn > 0 ? 1 : 0);
+        QCOMPARE(log.join(QString()),
+                 QString::fromLatin1(("250 " + endless).left(int(SmtpDialogue::kMaxReplyLine))));
+        QTRY_VERIFY(w.peer.clientClosed());
+        QCOMPARE(w.peer.commands().size(), turn); // nothing answered the endless reply
+
+        QCOMPARE(w.form.StatusText(), QStringLiteral("測定終了"));
+        checkWindowUsable(w);
+        QVERIFY(w.history().isEmpty());
+        QCOMPARE(w.form.Edit5->text(), QString());
+        QCOMPARE(w.form.Edit9->text(), QString());
         QVERIFY(w.messages.texts().isEmpty());
     }
 

@@ -1,7 +1,9 @@
 // One measurement as quillmet-cli prints it: the history line, a JSON object or a CSV row.
 #pragma once
 
-#include <QDateTime>
+#include "history/HistoryRecord.h"
+
+#include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -14,36 +16,22 @@ struct CliRound {
 };
 
 struct CliRecord {
-    enum class Kind { Download, Upload };
-    Kind kind = Kind::Download;
-    QString target; // the URL, or the SMTP server
-    QString host;   // the URL's host part; empty for an upload, as in its history line
-    QDateTime started;
-    qint64 connectMs = 0;
-    qint64 bytes = 0;
+    // What the history export makes of the run's line: kind, host, started, connect_ms,
+    // bytes, kbps, mbps, mark (and mbit_s from them).
+    HistoryRecord record;
+    // The command line's own fields, after those.
+    QString target;               // the URL, or the SMTP server
     std::vector<CliRound> rounds; // five for a download, none for an upload
-    QString kbpsText;
-    QString mbpsText;
-    int mark = 0;
-    QStringList markReasons; // "unsteady", "too_small", "connect_time"
+    QStringList markReasons;      // "unsteady", "too_small", "connect_time"
     QString historyLine;
 };
 
-// ISO 8601 with the local offset, to the second: 2013-05-19T07:15:05+09:00.
-QString IsoLocalTime(const QDateTime& when);
-
-// The shown kbps figure as megabits (10^6 bits) per second, 3 decimals: what an export of
-// the history line gives too.
-QString MegabitsPerSecondText(const QString& kbpsText);
-
+// The export's object with "url" or "smtp", "rounds", "mark_reasons" and "history_line".
 QJsonObject RecordJson(const CliRecord& record);
 // One JSON Lines line, ending in LF.
 QByteArray RecordJsonLine(const CliRecord& record);
 
-// RFC 4180: a field holding a comma, a quote, CR or LF is quoted, quotes doubled.
-QString CsvField(const QString& text);
-// The header line and one row per record, each ending in CR LF. The history export's
-// columns come first (kind, host, started, connect_ms, bytes, kbps, mbps, mbit_s, mark),
-// then the command line's own.
+// The export's columns first, then url, smtp, the five rounds' bytes_per_s, kbps and mbps,
+// mark_reasons (joined by ";") and history_line. RFC 4180, each line ending in CR LF.
 QByteArray CsvHeaderLine();
 QByteArray RecordCsvLine(const CliRecord& record);

@@ -287,18 +287,21 @@ void CliRunner::OnCompleted(const DownloadResult& r) {
     if (!m_record)
         return;
     CliRecord& c = *m_record;
-    c.kind = CliRecord::Kind::Download;
+    c.record = {};
+    c.record.kind = HistoryKind::Download;
+    c.record.mark = r.mark;
+    c.record.host = r.host;
+    c.record.started = m_started;
+    c.record.connectMs = r.connectText.toLongLong();
+    c.record.bytes = r.bytes;
+    c.record.kbpsText = r.kbpsText;
+    c.record.mbpsText = r.mbpsText;
+    c.record.kbps = r.kbpsText.toDouble();
+    c.record.mbps = r.mbpsText.toDouble();
     c.target = m_options.url;
-    c.host = r.host;
-    c.started = m_started;
-    c.connectMs = r.connectText.toLongLong();
-    c.bytes = r.bytes;
     c.rounds.clear();
     for (const DownloadRound& round : r.rounds)
         c.rounds.push_back({round.bytesPerSecond, round.kbpsText, round.mbpsText});
-    c.kbpsText = r.kbpsText;
-    c.mbpsText = r.mbpsText;
-    c.mark = r.mark;
     c.markReasons.clear();
     if (r.reasons.unsteadyRound)
         c.markReasons << QStringLiteral("unsteady");
@@ -352,16 +355,18 @@ void CliRunner::OnUploadFinished(const UploadResult& r) {
     if (!m_refusal.isEmpty())
         Message(m_refusal + QLatin1Char(' ') + m_lastReply);
     CliRecord& c = *m_record;
-    c.kind = CliRecord::Kind::Upload;
+    // An upload's line names no server and carries no mark: its "*" is part of its text.
+    c.record = {};
+    c.record.kind = HistoryKind::Upload;
+    c.record.started = m_started;
+    c.record.connectMs = r.connectMs;
+    c.record.bytes = r.bytes;
+    c.record.kbpsText = r.kbpsText;
+    c.record.mbpsText = r.mbpsText;
+    c.record.kbps = r.kbpsText.toDouble();
+    c.record.mbps = r.mbpsText.toDouble();
     c.target = m_options.smtp;
-    c.host.clear(); // the history line names no server
-    c.started = m_started;
-    c.connectMs = r.connectMs;
-    c.bytes = r.bytes;
     c.rounds.clear();
-    c.kbpsText = r.kbpsText;
-    c.mbpsText = r.mbpsText;
-    c.mark = 0;
     c.markReasons.clear();
     c.historyLine = r.historyLine;
     Finish(ExitMeasured);

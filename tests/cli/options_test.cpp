@@ -3,6 +3,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
 #include "cli/CliRunner.h"
+#include "history/HistoryExport.h"
 #include "support/TempWorkDir.h"
 
 #include <QFile>
@@ -22,19 +23,13 @@ QStringList args(const QString& line) {
 
 CliRecord downloadRecord() {
     CliRecord r;
-    r.target = QStringLiteral("http://localhost:8080/qm/qm1M.jpg");
-    r.host = QStringLiteral("localhost:8080");
-    r.started = QDateTime(QDate(2013, 5, 19), QTime(7, 15, 5));
-    r.connectMs = 62;
-    r.bytes = 1048576;
-    for (int i = 0; i < 5; ++i)
-        r.rounds.push_back({1048576.0L, QStringLiteral("8192.0"), QStringLiteral("8.000")});
-    r.kbpsText = QStringLiteral("8192.0");
-    r.mbpsText = QStringLiteral("8.000");
-    r.mark = 1;
-    r.markReasons = {QStringLiteral("unsteady"), QStringLiteral("too_small")};
     r.historyLine = QStringLiteral(
         "*localhost:8080,2013-05-19(日) 07:15:05,62,msec,1048576,byte,8192.0,kbps,8.000,Mbps");
+    r.record = *ParseHistoryLine(r.historyLine);
+    r.target = QStringLiteral("http://localhost:8080/qm/qm1M.jpg");
+    for (int i = 0; i < 5; ++i)
+        r.rounds.push_back({1048576.0L, QStringLiteral("8192.0"), QStringLiteral("8.000")});
+    r.markReasons = {QStringLiteral("unsteady"), QStringLiteral("too_small")};
     return r;
 }
 } // namespace
@@ -159,27 +154,6 @@ private slots:
                  qPrintable(said.front()));
     }
 
-    // RFC 4180: quoted only when needed, quotes doubled.
-    void csvFields_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("field");
-        QTest::newRow("plain") << "localhost:8080"
-                               << "localhost:8080";
-        QTest::newRow("empty") << ""
-                               << "";
-        QTest::newRow("comma") << "a,b"
-                               << "\"a,b\"";
-        QTest::newRow("quote") << "say \"hi\""
-                               << "\"say \"\"hi\"\"\"";
-        QTest::newRow("carriage return") << "a\rb"
-                                         << "\"a\rb\"";
-    }
-    void csvFields() {
-        QFETCH(QString, text);
-        QFETCH(QString, field);
-        QCOMPARE(CsvField(text), field);
-    }
-
     void csvRowMatchesHeader() {
         const QList<QByteArray> header = CsvHeaderLine().chopped(2).split(',');
         const QByteArray row = RecordCsvLine(downloadRecord());
@@ -189,8 +163,12 @@ private slots:
         QList<QByteArray> fields = row.left(quote).split(',');
         fields.last() = row.mid(quote);
         QCOMPARE(fields.size(), header.size());
-        QCOMPARE(header.mid(0, 9), (QList<QByteArray>{"kind", "host", "started", "connect_ms",
-                                                      "bytes", "kbps", "mbps", "mbit_s", "mark"}));
+        // The history export's columns and values come first, unchanged.
+        const QStringList exported = HistoryCsvHeader();
+        QCOMPARE(QString::fromUtf8(header.mid(0, exported.size()).join(',')),
+                 exported.join(QLatin1Char(',')));
+        QCOMPARE(QString::fromUtf8(fields.mid(0, exported.size()).join(',')),
+                 HistoryCsvRow(downloadRecord().record).join(QLatin1Char(',')));
         QCOMPARE(header.last(), QByteArray("history_line"));
         QCOMPARE(fields.last().chopped(2), '"' + downloadRecord().historyLine.toUtf8() + '"');
         QCOMPARE(fields[header.indexOf("mark_reasons")], QByteArray("unsteady;too_small"));
@@ -198,23 +176,18 @@ private slots:
         QCOMPARE(fields[header.indexOf("mbit_s")], QByteArray("8.389"));
     }
 
-    void localTimeCarriesItsOffset_data() {
-        QTest::addColumn<QByteArray>("zone");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("Tokyo") << QByteArray("Asia/Tokyo") << "2013-05-19T07:15:05+09:00";
-        QTest::newRow("UTC") << QByteArray("UTC") << "2013-05-19T07:15:05+00:00";
-        QTest::newRow("St John's") << QByteArray("America/St_Johns") << "2013-05-19T07:15:05-02:30";
-    }
-    void localTimeCarriesItsOffset() {
-        QFETCH(QByteArray, zone);
-        QFETCH(QString, text);
-        const QByteArray old = qgetenv("TZ");
-        qputenv("TZ", zone);
-        ::tzset();
-        const QString shown = IsoLocalTime(QDateTime(QDate(2013, 5, 19), QTime(7, 15, 5)));
-        qputenv("TZ", old);
-        ::tzset();
-        QCOMPARE(shown, text);
+    // A JSON record is the export's object of its line with the command line's fields added.
+    void jsonExtendsTheExportObject() {
+        const CliRecord r = downloadRecord();
+        const QJsonObject o = RecordJson(r);
+        const QJsonObject exported = HistoryJsonObject(r.record);
+        for (auto it = exported.begin(); it != exported.end(); ++it)
+            QCOMPARE(o.value(it.key()), it.value());
+        QCOMPARE(o.value("url").toString(), r.target);
+        QCOMPARE(o.value("rounds").toArray().size(), 5);
+        QCOMPARE(o.value("rounds").toArray().at(4).toObject().value("kbps").toDouble(), 8192.0);
+        QCOMPARE(o.value("mark_reasons").toArray().size(), 2);
+        QCOMPARE(o.value("history_line").toString(), r.historyLine);
     }
 };
 

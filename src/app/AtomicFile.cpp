@@ -1,10 +1,13 @@
 #include "app/AtomicFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +42,9 @@ void syncDirectory(const QString& path) {
     }
 }
 
+// The suffix of a temporary: a 32-bit random number in hex, as QByteArray::number writes it.
+const QString TemporaryInfix = QStringLiteral(".tmp-");
+
 } // namespace
 
 QString WriteFileAtomically(const QString& path, std::string_view data) {
@@ -46,7 +52,8 @@ QString WriteFileAtomically(const QString& path, std::string_view data) {
     QByteArray temp;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temp = target + ".tmp-" + QByteArray::number(QRandomGenerator::global()->generate(), 16);
+        temp = target + TemporaryInfix.toLatin1() +
+               QByteArray::number(QRandomGenerator::global()->generate(), 16);
         fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             break;
@@ -72,4 +79,28 @@ QString WriteFileAtomically(const QString& path, std::string_view data) {
     }
     syncDirectory(path);
     return {};
+}
+
+int RemoveStaleTemporaries(const QString& path, std::chrono::seconds age) {
+    const QFileInfo info(path);
+    const QDir dir = info.absoluteDir();
+    const QRegularExpression own(QStringLiteral("^") +
+                                 QRegularExpression::escape(info.fileName() + TemporaryInfix) +
+                                 QStringLiteral("[0-9a-f]{1,8}$"));
+    const std::time_t before = std::time(nullptr) - age.count();
+    int removed = 0;
+    const auto names = dir.entryList({info.fileName() + TemporaryInfix + QLatin1Char('*')},
+                                     QDir::AllEntries | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        if (!own.match(name).hasMatch())
+            continue;
+        const QByteArray file = QFile::encodeName(dir.filePath(name));
+        struct stat st {};
+        // lstat: a link of that name is not ours, whatever it points to.
+        if (::lstat(file.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_mtime >= before)
+            continue;
+        if (::unlink(file.constData()) == 0)
+            ++removed;
+    }
+    return removed;
 }

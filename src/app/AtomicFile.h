@@ -2,9 +2,15 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <string_view>
 
 // Writes `data` to a new file beside `path`, flushes it to disk and renames it over `path`.
 // Returns an empty text on success, else "<path>: <the system's reason>"; the old file then
 // stays as it was and no new file is left behind.
 QString WriteFileAtomically(const QString& path, std::string_view data);
+
+// Removes the temporaries a killed write left beside `path`: regular files named
+// "<name>.tmp-" and 1 to 8 lower-case hex digits, unchanged for longer than `age` (a write
+// still under way keeps touching its own). Nothing else is touched. Returns how many went.
+int RemoveStaleTemporaries(const QString& path, std::chrono::seconds age);

@@ -5,10 +5,14 @@
 #include "app/Tpf0.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <span>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using tpf0::Tag;
@@ -437,25 +441,57 @@ StateReadResult ReadState(std::string_view data, StateSnapshot& state) {
 
 StateReadResult ReadStateFile(const QString& path, StateTarget& target) {
     StateReadResult result;
-    if (!QFileInfo::exists(path)) {
-        result.status = StateReadResult::Status::Missing;
+    const QByteArray name = QFile::encodeName(path);
+    const auto fail = [&](const QString& why) {
+        result.status = StateReadResult::Status::Failed;
+        result.reason = path + QStringLiteral(": ") + why;
+        finishRead(result, target);
         return result;
+    };
+    const auto systemError = [] { return QString::fromLocal8Bit(std::strerror(errno)); };
+
+    // Only a regular file is opened at all: the open of a FIFO would wait for a writer, for
+    // ever and deaf to signals, and a device may act on an open. O_NONBLOCK covers the swap
+    // of the file between the look and the open.
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            result.status = StateReadResult::Status::Missing;
+            return result;
+        }
+        return fail(systemError());
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.reason = path + QStringLiteral(": ") + file.errorString();
-    } else if (file.isSequential()) {
-        result.reason = path + QStringLiteral(": not a regular file");
-    } else if (file.size() > MaxStateFileSize) {
-        result.reason = path + QStringLiteral(": larger than %1 bytes").arg(MaxStateFileSize);
-    } else {
-        const QByteArray data = file.readAll();
-        if (file.error() == QFileDevice::NoError)
-            return ReadState(std::string_view(data.constData(), std::size_t(data.size())), target);
-        result.reason = path + QStringLiteral(": ") + file.errorString();
+    if (!S_ISREG(st.st_mode))
+        return fail(QStringLiteral("not a regular file"));
+    result.regularFile = true;
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(systemError());
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(file.errorString());
     }
-    result.status = StateReadResult::Status::Failed;
-    finishRead(result, target);
+    if (::fstat(fd, &st) != 0)
+        return fail(systemError());
+    if (!S_ISREG(st.st_mode)) {
+        result.regularFile = false;
+        return fail(QStringLiteral("not a regular file"));
+    }
+    result.oversized = st.st_size > MaxStateFileSize;
+    const QByteArray data = file.read(std::min<qint64>(st.st_size, MaxStateFileSize));
+    if (file.error() != QFileDevice::NoError)
+        return fail(file.errorString());
+    const StateReadResult read =
+        ReadState(std::string_view(data.constData(), std::size_t(data.size())), target);
+    result.status = read.status;
+    result.recordsRead = read.recordsRead;
+    result.reason = read.reason;
+    if (result.oversized)
+        result.reason =
+            path +
+            QStringLiteral(": larger than %1 bytes, read up to there").arg(MaxStateFileSize) +
+            (read.failed() ? QStringLiteral("; ") + read.reason : QString());
     return result;
 }
 
@@ -488,5 +524,7 @@ StateWriteResult WriteStateFile(const QString& path, const StateSnapshot& state)
     StateWriteResult result;
     result.reason = WriteFileAtomically(path, EncodeState(state));
     result.ok = result.reason.isEmpty();
+    if (!result.ok)
+        result.error = result.reason.mid(path.size() + 2); // after "<path>: "
     return result;
 }

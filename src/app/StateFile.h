@@ -99,14 +99,19 @@ private:
 struct StateReadResult {
     enum class Status { Read, Missing, Failed };
     Status status = Status::Read;
-    int recordsRead = 0; // records applied whole
-    QString reason;      // what went wrong, for a failed read
+    int recordsRead = 0;      // records applied whole
+    QString reason;           // what went wrong, for a failed read
+    bool regularFile = false; // the path names a regular file, readable or not
+    bool oversized = false;   // only the first MaxStateFileSize bytes were read
     bool failed() const noexcept { return status == Status::Failed; }
+    // A regular file whose contents did not all come back: a save would destroy the rest.
+    bool damaged() const noexcept { return regularFile && (failed() || oversized); }
 };
 
 struct StateWriteResult {
     bool ok = true;
     QString reason; // the file and the system's error, for a failed write
+    QString error;  // the system's error alone ("No space left on device")
 };
 
 // Reads the records one by one into the target. On any fault reading stops there: records
@@ -117,7 +122,9 @@ StateReadResult ReadState(std::string_view data, StateTarget& target);
 StateReadResult ReadState(std::string_view data, StateSnapshot& state);
 
 // As ReadState, from a file. A missing file is read as nothing at all (status Missing, the
-// target untouched); a file that cannot be opened, or larger than MaxStateFileSize, fails.
+// target untouched); anything but a regular file (a FIFO, a device, a directory) and a file
+// that cannot be opened fail without a byte read. A file larger than MaxStateFileSize is
+// read as if it ended there.
 StateReadResult ReadStateFile(const QString& path, StateTarget& target);
 StateReadResult ReadStateFile(const QString& path, StateSnapshot& state);
 inline constexpr std::int64_t MaxStateFileSize = 64 * 1024 * 1024;

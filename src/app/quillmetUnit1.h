@@ -59,8 +59,8 @@ public:
     void ReadStateFile();
     void WriteStateFile();
 
-    // Closes the window for a termination signal: a failed save is reported on
-    // standard error instead of asking the user.
+    // Closes the window for a termination signal: every open box and dialog ends as
+    // Cancel (OK), and a failed save is reported on standard error instead of asking.
     void CloseForSignal();
 
     // --- handlers of the main window ---
@@ -183,7 +183,7 @@ private:
     // What the state file carries, taken from the controls, and the way back.
     StateSnapshot CaptureState() const;
     void ApplyState(const StateSnapshot& state);
-    void SaveStateQuietly() const;
+    void SaveStateQuietly();
     // qm1.dat is this window's from FormCreate to the end, unless another window or
     // quillmet-cli has it: then nothing is written.
     std::shared_ptr<StateFileLock> m_stateLock;

@@ -2,9 +2,11 @@
 #include "app/quillmetUnit1.h"
 
 #include "app/StateFile.h"
+#include "app/StateFileCare.h"
 #include "app/StateFileLock.h"
 #include "platform/MessageBox.h"
 
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -97,11 +99,23 @@ void TForm1::ReadStateFile() {
         }
     }
     StateSnapshot state = CaptureState();
-    const StateReadResult result = ::ReadStateFile(QString::fromLatin1(StateFileName), state);
-    if (result.status == StateReadResult::Status::Missing)
+    // A window that may not write leaves the file, and the temporaries of the holder's
+    // saves, alone: it only reads.
+    const StateLoad load =
+        m_stateReadOnly
+            ? StateLoad{::ReadStateFile(QString::fromLatin1(StateFileName), state), {}, {}, 0}
+            : LoadStateFile(QString::fromLatin1(StateFileName), state,
+                            QDateTime::currentDateTime());
+    if (load.read.status == StateReadResult::Status::Missing)
         return;
     // A damaged file: what was read before the damage stays, the history is emptied.
     ApplyState(state);
+    const QString notice = m_stateReadOnly ? QString() : StateLoadNotice(load);
+    if (!notice.isEmpty()) {
+        std::fprintf(stderr, "quillmet: %s (%s)\n", notice.toLocal8Bit().constData(),
+                     load.read.reason.toLocal8Bit().constData());
+        SetStatus(notice);
+    }
 }
 
 void TForm1::WriteStateFile() {
@@ -121,22 +135,30 @@ void TForm1::WriteStateFile() {
             QStringLiteral("測定履歴などを %1 に保存できませんでした。\n%2\n\n"
                            "再試行しますか？（キャンセルすると保存せずに終了します）")
                 .arg(QString::fromLatin1(StateFileName), result.reason);
-        if (ShowMessageBox(text, MsgButtons::RetryCancel, MsgIcon::Warning) != MsgResult::Retry)
+        // A signal that closed the box leaves one more try, reported on standard error.
+        if (ShowMessageBox(text, MsgButtons::RetryCancel, MsgIcon::Warning) != MsgResult::Retry &&
+            !m_closingForSignal)
             return;
     }
 }
 
-void TForm1::SaveStateQuietly() const {
+void TForm1::SaveStateQuietly() {
     if (m_stateReadOnly)
         return;
     const StateWriteResult result =
         ::WriteStateFile(QString::fromLatin1(StateFileName), CaptureState());
-    if (!result.ok)
-        std::fprintf(stderr, "quillmet: %s を保存できませんでした: %s\n", StateFileName,
-                     result.reason.toLocal8Bit().constData());
+    if (result.ok)
+        return;
+    std::fprintf(stderr, "quillmet: %s を保存できませんでした: %s\n", StateFileName,
+                 result.reason.toLocal8Bit().constData());
+    // The window keeps the line and the next one tries again; the user should know meanwhile.
+    SetStatus(SaveFailedNotice(result));
 }
 
 void TForm1::CloseForSignal() {
     m_closingForSignal = true;
+    // Nobody will answer a box or dialog now: each one returns as Cancel (OK), so that the
+    // waits unwind and the program can end, also before the event loop has started.
+    CloseOpenDialogs();
     close();
 }

@@ -1,6 +1,7 @@
 #include "platform/MessageBox.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <cstdio>
 
@@ -18,6 +19,15 @@ void SetMessageBoxesSuppressed(bool suppressed) {
 
 void SetMessageBoxHook(MessageBoxHook h) {
     hook() = std::move(h);
+}
+
+void CloseOpenDialogs() {
+    // reject() only marks each nested event loop to end; the waits unwind once the caller
+    // is back in the event loop, innermost first.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible())
+            dialog->reject();
+    }
 }
 
 MsgResult ShowMessageBox(const QString& text, MsgButtons buttons, MsgIcon icon) {

@@ -20,3 +20,8 @@ void SetMessageBoxHook(MessageBoxHook hook);
 // Once the main window has closed no box is shown any more: the text goes to
 // standard error and the answer is Cancel (Ok for a box with only OK).
 void SetMessageBoxesSuppressed(bool suppressed);
+
+// Ends every open dialog and message box as if Cancel (OK for a box with only OK) were
+// pressed, so that each modal wait returns to its caller. Nobody will answer them once a
+// termination signal has come.
+void CloseOpenDialogs();

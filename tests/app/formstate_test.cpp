@@ -12,6 +12,8 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -67,6 +69,7 @@ private slots:
 
         TForm1 next;
         next.FormCreate();
+        QCOMPARE(QDir().entryList(QDir::Files), QStringList{kStateFile}); // a good file stays
         QCOMPARE(next.Edit7->text(), QStringLiteral("http://localhost:8080/qm/qm15M.jpg"));
         QCOMPARE(next.Edit3->text(), QStringLiteral("smtp.example.jp"));
         QCOMPARE(next.Edit8->text(), QStringLiteral("user@example.jp"));
@@ -163,6 +166,44 @@ private slots:
         QCOMPARE(next.Label44->text(), QStringLiteral("false"));
         QVERIFY(next.Label41->isHidden());
         QCOMPARE(messages.texts(), QStringList{}); // no message for a damaged file
+
+        // It went aside whole before any save could replace it, and the status bar says where.
+        const QStringList kept = QDir().entryList({QStringLiteral("qm1.dat.damaged-*")});
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(next.StatusText(),
+                 QStringLiteral("qm1.dat を読み込めなかったため %1 として残しました").arg(kept[0]));
+        QFile keptFile(kept[0]);
+        QVERIFY(keptFile.open(QIODevice::ReadOnly));
+        QCOMPARE(keptFile.readAll(), bytes.left(cut));
+        // The close saves what was read beside it.
+        next.close();
+        StateSnapshot saved;
+        QCOMPARE(ReadStateFile(kStateFile, saved).status, StateReadResult::Status::Read);
+        QCOMPARE(saved.Edit3.Text, QStringLiteral("smtp.example.jp"));
+        QCOMPARE(saved.Edit7.Text, QStringLiteral("http://server/x.jpg"));
+        QCOMPARE(QDir().entryList(QDir::Files), (QStringList{kStateFile, kept[0]}));
+    }
+
+    // A failed save after a history line: the reason in the status bar, no box, and the next
+    // line saves everything once the cause is gone.
+    void failedSaveAfterALineIsToldAndTriedAgain() {
+        MessageRecorder messages;
+        TForm1 form;
+        form.FormCreate();
+        QVERIFY(QDir().mkpath(kStateFile + QStringLiteral("/blocker")));
+        form.AppendHistoryLine(QStringLiteral("first line"), 100);
+        QCOMPARE(form.StatusText(), QStringLiteral("履歴を保存できませんでした: %1")
+                                        .arg(QString::fromLocal8Bit(std::strerror(EISDIR))));
+
+        QVERIFY(QDir(kStateFile).removeRecursively());
+        form.SetStatus(QStringLiteral("測定終了"));
+        form.AppendHistoryLine(QStringLiteral("second line"), 100);
+        QCOMPARE(form.StatusText(), QStringLiteral("測定終了"));
+        StateSnapshot state;
+        QCOMPARE(ReadStateFile(kStateFile, state).status, StateReadResult::Status::Read);
+        QCOMPARE(state.ListBox1,
+                 (QStringList{QStringLiteral("first line"), QStringLiteral("second line")}));
+        QCOMPARE(messages.texts(), QStringList{});
     }
 
     void longHistoryIsKeptWhole() {

@@ -709,8 +709,8 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::newRow("empty file") << "empty";
         QTest::newRow("a directory") << "directory";
-        QTest::newRow("larger than the limit") << "huge";
         QTest::newRow("an endless device") << "device";
+        QTest::newRow("a FIFO nobody writes to") << "fifo";
     }
     void otherFileProblemsFailCleanly() {
         QFETCH(QString, kind);
@@ -718,14 +718,11 @@ private slots:
             QVERIFY(QDir(m_dir.path()).mkdir("qm1.dat"));
         } else if (kind == "device") {
             QVERIFY(QFile::link("/dev/zero", path()));
+        } else if (kind == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path()).constData(), 0644), 0);
         } else {
             QFile file(path());
             QVERIFY(file.open(QIODevice::WriteOnly));
-            if (kind == "huge") {
-                const std::string valid = EncodeState(usedSnapshot());
-                file.write(valid.data(), qint64(valid.size()));
-                QVERIFY(file.resize(MaxStateFileSize + 1)); // sparse
-            }
         }
         StateSnapshot read = initialSnapshot();
         read.Edit7.Visible = false;
@@ -733,10 +730,35 @@ private slots:
         const auto result = ReadStateFile(path(), read);
         if (kind == "directory")
             QVERIFY(QDir(m_dir.path()).rmdir("qm1.dat"));
+        else
+            QVERIFY(QFile::remove(path()));
         QCOMPARE(result.status, StateReadResult::Status::Failed);
         QCOMPARE(result.recordsRead, 0);
         QVERIFY(!result.reason.isEmpty());
+        // Only a regular file holds anything to keep.
+        QCOMPARE(result.damaged(), kind == "empty");
         compareSnapshots(read, expectAfter(0, usedSnapshot(), initialSnapshot()));
+    }
+
+    // A file over the limit is read as if it ended there: a history that runs past the limit
+    // fails as in a cut file, and the records in front come back.
+    void oversizedFileIsReadUpToTheLimit() {
+        const StateSnapshot used = usedSnapshot();
+        std::string front = EncodeState(used);
+        front.resize(recordEnds(front)[3]);
+        const std::uint32_t length = MaxStateFileSize + 1000; // one line, whole within the file
+        front += std::string("TPF0\x08TListBox\x08ListBox1\x0dItems.Strings\x01\x0c") +
+                 std::string(reinterpret_cast<const char*>(&length), 4) + "history line";
+        QVERIFY(writeBytes(path(), front));
+        QVERIFY(QFile::resize(path(), MaxStateFileSize + 4096)); // sparse
+
+        StateSnapshot read = initialSnapshot();
+        const auto result = ReadStateFile(path(), read);
+        QVERIFY(result.oversized && result.damaged());
+        QCOMPARE(result.recordsRead, 4);
+        QVERIFY2(result.reason.contains("larger than") && result.reason.contains("ListBox1"),
+                 qPrintable(result.reason));
+        compareSnapshots(read, expectAfter(4, used, initialSnapshot()));
     }
 
     void trailingBytesAreIgnored() {

@@ -4,6 +4,7 @@
 #include "app/quillmetUnit1.h"
 #include "support/TempWorkDir.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -73,6 +74,22 @@ private slots:
         form.Edit7->setText(QStringLiteral("http://localhost:8080/qm/qm4M.jpg"));
         form.close();
         QVERIFY(!QFile::exists(kStateFile));
+    }
+
+    // A damaged file is the holder's to keep aside; the read-only window leaves it be.
+    void readOnlyWindowLeavesADamagedFileAlone() {
+        QFile damaged(kStateFile);
+        QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write("TPF0\x05TEdit") > 0);
+        damaged.close();
+        const QByteArray before = fileBytes();
+        StateFileLock holder(kStateFile);
+        QCOMPARE(holder.LockForWindow(), StateFileLock::Outcome::Acquired);
+        TForm1 form;
+        form.FormCreate();
+        QCOMPARE(form.StatusText(), kReadOnly);
+        form.close();
+        QCOMPARE(fileBytes(), before);
+        QCOMPARE(QDir().entryList({QStringLiteral("qm1.dat.damaged*")}), QStringList());
     }
 
 private:

@@ -28,6 +28,8 @@ constexpr int kRunsWait = 60000;         // ms for both runs, which take about 2
 constexpr int kRepeatSettle = 4500;      // ms: longer than the 3 s before a further run would start
 constexpr int kNoRunSettle = 2000;       // ms: a run would have fetched its first round by then
 constexpr double kLoopbackMaxMbps = 1e6; // 1 Tbit/s: far beyond any loopback copy
+constexpr int kBoxSettle = 1000;         // ms: a refused connect and its box take a few
+constexpr qint64 kSignalExitMs = 2000;   // ms from a termination signal to the end, at most
 
 QString sourceDir() {
     return qEnvironmentVariable("QM_SOURCE_DIR");
@@ -95,11 +97,17 @@ public:
     bool started() { return m_process.waitForStarted(10000); }
     bool running() const { return m_process.state() == QProcess::Running; }
     qint64 pid() const { return m_process.processId(); }
-    // Sends SIGTERM and waits for the end; true when it ended by itself with exit code 0.
-    bool terminate(QString* why) {
-        ::kill(static_cast<pid_t>(pid()), SIGTERM);
-        if (!m_process.waitForFinished(15000)) {
-            *why = QStringLiteral("no exit within 15 s of SIGTERM");
+    // Sends the signal and waits for the end; true when it ended by itself with exit code 0.
+    // *tookMs: from the signal to the end.
+    bool terminate(QString* why, int sig = SIGTERM, qint64* tookMs = nullptr) {
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(static_cast<pid_t>(pid()), sig);
+        const bool ended = m_process.waitForFinished(15000);
+        if (tookMs)
+            *tookMs = clock.elapsed();
+        if (!ended) {
+            *why = QStringLiteral("no exit within 15 s of signal %1").arg(sig);
             return false;
         }
         if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0) {
@@ -416,6 +424,51 @@ private slots:
         QCOMPARE(read.status, StateReadResult::Status::Read);
         QCOMPARE(after, before);
         QCOMPARE(newRequests(), QStringList());
+    }
+
+    // Nothing keeps a signal from ending the start at once with 0: not a message box nobody can
+    // answer (the exception report of a refused connect, opened by the command-line run inside
+    // FormCreate, before the event loop runs), nor a FIFO named qm1.dat. The window closes in
+    // order and writes qm1.dat: the state it read, or its own in the FIFO's place.
+    void signalEndsTheStartAtOnce_data() {
+        QTest::addColumn<int>("sig");
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("box open, SIGTERM") << int(SIGTERM) << false;
+        QTest::newRow("box open, SIGINT") << int(SIGINT) << false;
+        QTest::newRow("box open, SIGHUP") << int(SIGHUP) << false;
+        QTest::newRow("qm1.dat a FIFO") << int(SIGTERM) << true;
+    }
+    void signalEndsTheStartAtOnce() {
+        QFETCH(int, sig);
+        QFETCH(bool, fifo);
+        StateSnapshot before;
+        if (fifo)
+            QCOMPARE(::mkfifo(QFile::encodeName(statePath()).constData(), 0644), 0);
+        else
+            QVERIFY(prepare(
+                preparedState(QStringLiteral("http://127.0.0.1:%1/qm/qm1M.jpg").arg(ClosedPort()),
+                              true, QStringLiteral("1.0"), QStringLiteral("0.001")),
+                &before));
+        const auto preparedStamp = stampOf(statePath());
+
+        Program program(m_dir->path(), fifo ? QStringList() : QStringList{QStringLiteral("1")});
+        QVERIFY(program.started());
+        QTRY_VERIFY_WITH_TIMEOUT(CatchesSignal(program.pid(), sig), 10000);
+        QTest::qWait(kBoxSettle);
+        QVERIFY2(program.running(), qPrintable(program.output()));
+        QString why;
+        qint64 took = 0;
+        QVERIFY2(program.terminate(&why, sig, &took),
+                 qPrintable(why + QLatin1Char('\n') + program.output()));
+        qInfo("ended %lld ms after signal %d", took, sig);
+        QVERIFY2(took < kSignalExitMs, qPrintable(QString::number(took)));
+
+        QVERIFY2(stampOf(statePath()) != preparedStamp, "qm1.dat not written at the close");
+        StateReadResult read;
+        const StateSnapshot after = readBack(statePath(), &read);
+        QCOMPARE(read.status, StateReadResult::Status::Read);
+        if (!fifo)
+            QCOMPARE(after, before);
     }
 
 private:

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class QCloseEvent;
@@ -15,6 +16,7 @@ class TNMHTTP;
 class TClientSocket;
 class TCustomWinSocket;
 class DownloadRun;
+class StateFileLock;
 class UploadRun;
 struct DownloadResult;
 struct UploadResult;
@@ -182,6 +184,10 @@ private:
     StateSnapshot CaptureState() const;
     void ApplyState(const StateSnapshot& state);
     void SaveStateQuietly();
+    // qm1.dat is this window's from FormCreate to the end, unless another window or
+    // quillmet-cli has it: then nothing is written.
+    std::shared_ptr<StateFileLock> m_stateLock;
+    bool m_stateReadOnly = false;
 
     std::int32_t m_repeatCount = 0;
     // Runs still to start in the current burst of the timer measurement after the one running.

@@ -3,6 +3,7 @@
 
 #include "app/StateFile.h"
 #include "app/StateFileCare.h"
+#include "app/StateFileLock.h"
 #include "platform/MessageBox.h"
 
 #include <QDateTime>
@@ -76,14 +77,40 @@ void TForm1::ApplyState(const StateSnapshot& s) {
 }
 
 void TForm1::ReadStateFile() {
+    // The lock comes before the read: what another holder appends later would otherwise
+    // be overwritten by this window's older copy.
+    if (!m_stateLock) {
+        m_stateLock = std::make_shared<StateFileLock>(QString::fromLatin1(StateFileName));
+        switch (m_stateLock->LockForWindow()) {
+        case StateFileLock::Outcome::Acquired:
+            break;
+        case StateFileLock::Outcome::Held: {
+            m_stateReadOnly = true;
+            const QString text =
+                QStringLiteral("別の Quillmet が qm1.dat "
+                               "を使用中のため、このウィンドウの測定履歴などは保存されません。");
+            SetStatus(text);
+            std::fprintf(stderr, "quillmet: %s\n", text.toLocal8Bit().constData());
+            break;
+        }
+        case StateFileLock::Outcome::Failed:
+            // No lock to be had (a read-only folder, say): saving goes on as it always did.
+            break;
+        }
+    }
     StateSnapshot state = CaptureState();
+    // A window that may not write leaves the file, and the temporaries of the holder's
+    // saves, alone: it only reads.
     const StateLoad load =
-        LoadStateFile(QString::fromLatin1(StateFileName), state, QDateTime::currentDateTime());
+        m_stateReadOnly
+            ? StateLoad{::ReadStateFile(QString::fromLatin1(StateFileName), state), {}, {}, 0}
+            : LoadStateFile(QString::fromLatin1(StateFileName), state,
+                            QDateTime::currentDateTime());
     if (load.read.status == StateReadResult::Status::Missing)
         return;
     // A damaged file: what was read before the damage stays, the history is emptied.
     ApplyState(state);
-    const QString notice = StateLoadNotice(load);
+    const QString notice = m_stateReadOnly ? QString() : StateLoadNotice(load);
     if (!notice.isEmpty()) {
         std::fprintf(stderr, "quillmet: %s (%s)\n", notice.toLocal8Bit().constData(),
                      load.read.reason.toLocal8Bit().constData());
@@ -92,6 +119,8 @@ void TForm1::ReadStateFile() {
 }
 
 void TForm1::WriteStateFile() {
+    if (m_stateReadOnly)
+        return;
     for (;;) {
         const StateWriteResult result =
             ::WriteStateFile(QString::fromLatin1(StateFileName), CaptureState());
@@ -114,6 +143,8 @@ void TForm1::WriteStateFile() {
 }
 
 void TForm1::SaveStateQuietly() {
+    if (m_stateReadOnly)
+        return;
     const StateWriteResult result =
         ::WriteStateFile(QString::fromLatin1(StateFileName), CaptureState());
     if (result.ok)

@@ -69,7 +69,9 @@ private slots:
 
         TForm1 next;
         next.FormCreate();
-        QCOMPARE(QDir().entryList(QDir::Files), QStringList{kStateFile}); // a good file stays
+        // A good file stays; the lock file beside it is the window's.
+        QCOMPARE(QDir().entryList(QDir::Files),
+                 (QStringList{kStateFile, kStateFile + QStringLiteral(".lock")}));
         QCOMPARE(next.Edit7->text(), QStringLiteral("http://localhost:8080/qm/qm15M.jpg"));
         QCOMPARE(next.Edit3->text(), QStringLiteral("smtp.example.jp"));
         QCOMPARE(next.Edit8->text(), QStringLiteral("user@example.jp"));
@@ -181,7 +183,8 @@ private slots:
         QCOMPARE(ReadStateFile(kStateFile, saved).status, StateReadResult::Status::Read);
         QCOMPARE(saved.Edit3.Text, QStringLiteral("smtp.example.jp"));
         QCOMPARE(saved.Edit7.Text, QStringLiteral("http://server/x.jpg"));
-        QCOMPARE(QDir().entryList(QDir::Files), (QStringList{kStateFile, kept[0]}));
+        QCOMPARE(QDir().entryList(QDir::Files),
+                 (QStringList{kStateFile, kept[0], kStateFile + QStringLiteral(".lock")}));
     }
 
     // A failed save after a history line: the reason in the status bar, no box, and the next

@@ -1,0 +1,45 @@
+#include "cli/CliMain.h"
+
+#include "cli/CliOptions.h"
+#include "cli/CliRunner.h"
+#include "platform/EventErrors.h"
+#include "platform/TerminationSignals.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <unistd.h>
+
+int RunQuillmetCli(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillmet-cli"));
+    const CliParse parsed = ParseCliArguments(QCoreApplication::arguments());
+    switch (parsed.outcome) {
+    case CliParse::Outcome::Help:
+        std::fputs(CliHelpText().toLocal8Bit().constData(), stdout);
+        return ExitMeasured;
+    case CliParse::Outcome::Version:
+        std::printf("quillmet-cli %s\n", QUILLMET_VERSION);
+        return ExitMeasured;
+    case CliParse::Outcome::Usage:
+        std::fprintf(stderr, "quillmet-cli: %s\n%s", parsed.error.toLocal8Bit().constData(),
+                     CliUsageText().toLocal8Bit().constData());
+        return ExitUsage;
+    case CliParse::Outcome::Run:
+        break;
+    }
+
+    // What escapes a component's handler goes to standard error, never to a message box.
+    SetEventErrorSink([](const QString& message) {
+        std::fprintf(stderr, "quillmet-cli: %s\n", message.toLocal8Bit().constData());
+    });
+
+    CliRunner runner(parsed.options);
+    // Cron mail stays clean: progress only on a terminal.
+    runner.ShowProgress = !parsed.options.quiet && ::isatty(STDERR_FILENO) == 1;
+    if (const int code = runner.Prepare(); code != ExitMeasured)
+        return code;
+    // Only now: a signal while waiting for the lock ends the program at once, which
+    // leaves nothing half done.
+    InstallTerminationSignals([&runner](int signal) { runner.Interrupt(signal); });
+    return runner.Measure();
+}

@@ -1,0 +1,50 @@
+// The command line of quillmet-cli.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Exit codes, as --help and the manual page list them.
+enum CliExit : int {
+    ExitMeasured = 0,
+    ExitUsage = 2,
+    ExitRefused = 3,     // the start checks refused the URL or the server and address
+    ExitNetwork = 4,     // no connection, a lost one or a time-out
+    ExitLocked = 5,      // a window has qm1.dat
+    ExitStopped = 6,     // an error reply, a too-big file, a refused mail
+    ExitStateFile = 7,   // qm1.dat could not be read whole, or not written
+    ExitSignalBase = 128 // + the signal's number
+};
+
+struct CliOptions {
+    enum class Format { History, Json, Csv };
+
+    bool upload = false;
+    QString url;  // download
+    QString smtp; // upload: server and address
+    QString mail;
+    int runs = 1;
+    int timeoutSeconds = 60;
+    Format format = Format::History;
+    bool appendHistory = false;
+    bool quiet = false;
+};
+
+struct CliParse {
+    enum class Outcome { Run, Help, Version, Usage };
+    Outcome outcome = Outcome::Run;
+    CliOptions options;
+    QString error; // for Usage: what was wrong, in one line
+};
+
+inline constexpr int kMaxRuns = 100;
+inline constexpr int kMaxTimeoutSeconds = 3600;
+
+// arguments: as QCoreApplication::arguments(), the program name first.
+CliParse ParseCliArguments(const QStringList& arguments);
+
+// The two usage lines that follow a usage error.
+QString CliUsageText();
+
+// The text of --help, the exit codes included.
+QString CliHelpText();

@@ -1,0 +1,37 @@
+// One measurement as quillmet-cli prints it: the history line, a JSON object or a CSV row.
+#pragma once
+
+#include "history/HistoryRecord.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+struct CliRound {
+    long double bytesPerSecond = 0;
+    QString kbpsText; // as the window shows it, 1 decimal
+    QString mbpsText; // 3 decimals
+};
+
+struct CliRecord {
+    // What the history export makes of the run's line: kind, host, started, connect_ms,
+    // bytes, kbps, mbps, mark (and mbit_s from them).
+    HistoryRecord record;
+    // The command line's own fields, after those.
+    QString target;               // the URL, or the SMTP server
+    std::vector<CliRound> rounds; // five for a download, none for an upload
+    QStringList markReasons;      // "unsteady", "too_small", "connect_time"
+    QString historyLine;
+};
+
+// The export's object with "url" or "smtp", "rounds", "mark_reasons" and "history_line".
+QJsonObject RecordJson(const CliRecord& record);
+// One JSON Lines line, ending in LF.
+QByteArray RecordJsonLine(const CliRecord& record);
+
+// The export's columns first, then url, smtp, the five rounds' bytes_per_s, kbps and mbps,
+// mark_reasons (joined by ";") and history_line. RFC 4180, each line ending in CR LF.
+QByteArray CsvHeaderLine();
+QByteArray RecordCsvLine(const CliRecord& record);

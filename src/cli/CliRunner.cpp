@@ -1,0 +1,422 @@
+#include "cli/CliRunner.h"
+
+#include "app/StateFileAppend.h"
+#include "app/StateFileLock.h"
+#include "measure/DownloadRun.h"
+#include "measure/RunResult.h"
+#include "measure/StartChecks.h"
+#include "net/Nmhttp.h"
+#include "net/ScktComp.h"
+#include "platform/WindowTimer.h"
+#include "upload/UploadRun.h"
+
+#include <QEventLoop>
+#include <QScopedValueRollback>
+#include <cstdio>
+
+namespace {
+
+constexpr int kRepeatPauseMs = 3000;     // between runs, as the window's repeat
+constexpr int kProgressEveryMs = 250;    // progress line refresh
+constexpr qsizetype kMaxUrlBytes = 8192; // a request line web servers still take
+
+QString firstLineOf(const QString& text) {
+    return text.section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
+// The dialogue's own line for a reply it did not expect ("Heloコマンド失敗." ...).
+bool isRefusalLine(const QString& line) {
+    return !line.isEmpty() && !line.front().isDigit() &&
+           (line.endsWith(QStringLiteral("失敗.")) || line.endsWith(QStringLiteral("エラー.")) ||
+            line.startsWith(QStringLiteral("その他エラー")));
+}
+
+QString withSeparators(qint64 n) {
+    QString digits = QString::number(n);
+    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
+        digits.insert(i, QLatin1Char(','));
+    return digits;
+}
+
+} // namespace
+
+CliRunner::CliRunner(CliOptions options, QObject* parent)
+    : QObject(parent)
+    , m_options(std::move(options)) {
+    Out = [](const QByteArray& bytes) {
+        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+        std::fflush(stdout);
+    };
+    Err = [](const QString& text) {
+        std::fprintf(stderr, "quillmet-cli: %s\n", text.toLocal8Bit().constData());
+    };
+
+    m_download = new DownloadRun(this);
+    m_download->UrlSource = [this] { return m_options.url; };
+    // The window waits for ever on a silent server; a scheduled job must not.
+    m_download->NMHTTP1->TimeOut = m_options.timeoutSeconds * 1000;
+    connect(m_download, &DownloadRun::statusChanged, this, [this](const QString& text) {
+        m_status = text;
+        m_round = m_download->RoundIndex() + 1; // the round that the text is about
+        Progress();
+    });
+    connect(m_download, &DownloadRun::completed, this, &CliRunner::OnCompleted);
+    connect(m_download, &DownloadRun::stoppedTooBig, this, [this] {
+        Message(
+            QStringLiteral("測定ファイルが大きすぎます。\n25MB以下のファイルで測定してください。"));
+        Finish(ExitStopped);
+    });
+    connect(m_download, &DownloadRun::stoppedByErrorReply, this, [this](int replyCode) {
+        Message(QStringLiteral("接続できませんでした（HTTP %1）").arg(replyCode));
+        Finish(ExitStopped);
+    });
+    connect(m_download, &DownloadRun::stoppedByError, this, [this](const QString& message) {
+        // The component's message first; then what it means here. Nothing cancels a
+        // request but a signal, so an aborted one ran into the time-out.
+        const bool timedOut = message.endsWith(QLatin1String("aborted")) ||
+                              message.contains(QLatin1String("Timed Out"), Qt::CaseInsensitive);
+        Message(timedOut ? QStringLiteral("%1（%2 秒応答がないため打ち切りました）")
+                               .arg(message)
+                               .arg(m_options.timeoutSeconds)
+                         : QStringLiteral("%1（%2 で測定できませんでした）")
+                               .arg(message, UrlHostPart(m_options.url)));
+        Finish(ExitNetwork);
+    });
+
+    m_upload = new UploadRun(this);
+    m_upload->SmtpSilenceTimer->setInterval(m_options.timeoutSeconds * 1000);
+    connect(m_upload, &UploadRun::statusChanged, this, [this](const QString& text) {
+        m_status = text;
+        if (text == QStringLiteral("SMTP通信中"))
+            m_connectTimer.stop();
+        Progress();
+    });
+    connect(m_upload, &UploadRun::logAppended, this, &CliRunner::OnUploadLog);
+    connect(m_upload, &UploadRun::finished, this, &CliRunner::OnUploadFinished);
+    // The socket has told why through the event error sink.
+    connect(m_upload, &UploadRun::connectFailed, this, [this] { Finish(ExitNetwork); });
+
+    // A connect the server never answers has no time-out of its own.
+    m_connectTimer.setSingleShot(true);
+    m_connectTimer.setInterval(m_options.timeoutSeconds * 1000);
+    connect(&m_connectTimer, &QTimer::timeout, this, [this] {
+        m_timedOut = true;
+        m_upload->Close();
+        if (!m_finished) {
+            Message(QStringLiteral("SMTP サーバに接続できませんでした（%1 秒で時間切れ）")
+                        .arg(m_options.timeoutSeconds));
+            Finish(ExitNetwork);
+        }
+    });
+
+    m_progressTimer.setInterval(kProgressEveryMs);
+    connect(&m_progressTimer, &QTimer::timeout, this, &CliRunner::Progress);
+}
+
+CliRunner::~CliRunner() = default;
+
+int CliRunner::Prepare() {
+    if (m_options.upload) {
+        if (const auto refusal = UploadStartRefusal(m_options.smtp, m_options.mail)) {
+            Err(*refusal);
+            return ExitRefused;
+        }
+    } else {
+        const DownloadStartCheck check = CheckDownloadUrl(m_options.url);
+        if (!check.Passed()) {
+            Err(check.statusText.isEmpty() ? check.messageText : check.statusText);
+            return ExitRefused;
+        }
+        if (m_options.url.toUtf8().size() > kMaxUrlBytes) {
+            Err(QStringLiteral("エラー：URLが長すぎます（%1バイトまで）").arg(kMaxUrlBytes));
+            return ExitRefused;
+        }
+    }
+
+    if (!m_options.appendHistory)
+        return ExitMeasured;
+    m_lock = std::make_unique<StateFileLock>(StatePath);
+    const auto outcome = m_lock->LockForAppender([this] {
+        if (ShowProgress)
+            Err(QStringLiteral("別の quillmet-cli が %1 に追記し終えるのを待っています…")
+                    .arg(StatePath));
+    });
+    switch (outcome) {
+    case StateFileLock::Outcome::Acquired:
+        break;
+    case StateFileLock::Outcome::Held:
+        Err(QStringLiteral("Quillmet のウィンドウが開いているため、履歴に追記できません。"
+                           "ウィンドウを閉じてからもう一度実行してください。"));
+        return ExitLocked;
+    case StateFileLock::Outcome::Failed:
+        Err(QStringLiteral("%1 をロックできないため、履歴に追記しません。%2")
+                .arg(StatePath, m_lock->Reason()));
+        return ExitStateFile;
+    }
+    const QString unreadable = StateFileUnreadableReason(StatePath);
+    if (!unreadable.isEmpty()) {
+        Err(QStringLiteral("%1 を読み込めないため、履歴に追記しません。（%2）")
+                .arg(StatePath, unreadable));
+        return ExitStateFile;
+    }
+    return ExitMeasured;
+}
+
+int CliRunner::Measure() {
+    if (m_options.format == CliOptions::Format::Csv)
+        Out(CsvHeaderLine());
+    const int runs = m_options.upload ? 1 : m_options.runs;
+    for (m_run = 1; m_run <= runs; ++m_run) {
+        if (m_run > 1 && !Pause(kRepeatPauseMs))
+            break;
+        CliRecord record;
+        const int code = m_options.upload ? UploadOnce(&record) : DownloadOnce(&record);
+        ClearProgress();
+        if (m_signal)
+            break;
+        if (code != ExitMeasured)
+            return code;
+        Print(record);
+        if (m_options.appendHistory) {
+            const StateAppendResult appended =
+                AppendHistoryLineToFile(StatePath, record.historyLine,
+                                        m_options.upload ? kUploadHistoryCap : kDownloadHistoryCap);
+            if (!appended.ok()) {
+                Err(appended.status == StateAppendResult::Status::Unreadable
+                        ? QStringLiteral("%1 を読み込めないため、履歴に追記しません。（%2）")
+                              .arg(StatePath, appended.reason)
+                        : QStringLiteral("%1 に書き込めませんでした。（%2）")
+                              .arg(StatePath, appended.reason));
+                return ExitStateFile;
+            }
+        }
+    }
+    return m_signal ? ExitSignalBase + m_signal : ExitMeasured;
+}
+
+void CliRunner::Interrupt(int signal) {
+    if (m_signal)
+        return;
+    m_signal = signal;
+    m_download->Timer1->setEnabled(false);
+    if (m_download->Running())
+        m_download->Abort();
+    if (m_upload->Running()) {
+        // Closing ends the dialogue through its disconnect event; no record follows.
+        m_finished = true;
+        m_upload->Close();
+    }
+    if (m_loop)
+        m_loop->quit();
+}
+
+int CliRunner::DownloadOnce(CliRecord* record) {
+    m_record = record;
+    m_finished = false;
+    m_code = ExitMeasured;
+    m_status.clear();
+    m_started = QDateTime::currentDateTime();
+    m_runClock.start();
+    if (ShowProgress)
+        m_progressTimer.start();
+    // Round 1 runs inside Start; the later rounds come from the round timer.
+    m_download->Start(FormatRunDate(m_started));
+    Wait();
+    m_progressTimer.stop();
+    m_record = nullptr;
+    return m_code;
+}
+
+int CliRunner::UploadOnce(CliRecord* record) {
+    m_record = record;
+    m_finished = false;
+    m_code = ExitMeasured;
+    m_status.clear();
+    m_lastReply.clear();
+    m_refusal.clear();
+    m_timedOut = false;
+    m_started = QDateTime::currentDateTime();
+    m_runClock.start();
+    if (ShowProgress)
+        m_progressTimer.start();
+    try {
+        m_connectTimer.start();
+        m_upload->Start(m_options.smtp, m_options.mail, FormatRunDate(m_started));
+    } catch (const std::exception& e) {
+        Message(QString::fromUtf8(e.what()));
+        Finish(ExitNetwork);
+    }
+    Wait();
+    m_connectTimer.stop();
+    m_progressTimer.stop();
+    m_record = nullptr;
+    return m_code;
+}
+
+void CliRunner::Wait() {
+    if (m_finished || m_signal)
+        return;
+    QEventLoop loop;
+    QScopedValueRollback<QEventLoop*> current(m_loop, &loop);
+    loop.exec();
+}
+
+void CliRunner::Finish(int code) {
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_code = code;
+    if (m_loop)
+        m_loop->quit();
+}
+
+bool CliRunner::Pause(int ms) {
+    QTimer pause;
+    pause.setSingleShot(true);
+    connect(&pause, &QTimer::timeout, this, [this] {
+        if (m_loop)
+            m_loop->quit();
+    });
+    pause.start(ms);
+    m_finished = false;
+    Wait();
+    return m_signal == 0;
+}
+
+void CliRunner::OnCompleted(const DownloadResult& r) {
+    if (!m_record)
+        return;
+    CliRecord& c = *m_record;
+    c.record = {};
+    c.record.kind = HistoryKind::Download;
+    c.record.mark = r.mark;
+    c.record.host = r.host;
+    c.record.started = m_started;
+    c.record.connectMs = r.connectText.toLongLong();
+    c.record.bytes = r.bytes;
+    c.record.kbpsText = r.kbpsText;
+    c.record.mbpsText = r.mbpsText;
+    c.record.kbps = r.kbpsText.toDouble();
+    c.record.mbps = r.mbpsText.toDouble();
+    c.target = m_options.url;
+    c.rounds.clear();
+    for (const DownloadRound& round : r.rounds)
+        c.rounds.push_back({round.bytesPerSecond, round.kbpsText, round.mbpsText});
+    c.markReasons.clear();
+    if (r.reasons.unsteadyRound)
+        c.markReasons << QStringLiteral("unsteady");
+    if (r.reasons.tooSmall)
+        c.markReasons << QStringLiteral("too_small");
+    if (r.reasons.connectUnmeasured)
+        c.markReasons << QStringLiteral("connect_time");
+    c.historyLine = r.historyLine;
+    // Not a failure: the record is kept with its mark, as the window keeps it.
+    if (r.tooSmall)
+        Message(QStringLiteral("測定ファイルが小さすぎます。\nURLを変更してください。"));
+    Finish(ExitMeasured);
+}
+
+void CliRunner::OnUploadLog(const QString& text) {
+    if (text == QStringLiteral("/* タイムアウト. */")) {
+        m_timedOut = true;
+        return;
+    }
+    if (!text.isEmpty() && text.front().isDigit()) {
+        m_lastReply = firstLineOf(text);
+        return;
+    }
+    if (isRefusalLine(text) && m_refusal.isEmpty()) {
+        m_refusal = text;
+        // The window waits for the server to close; a job ends the dialogue itself, once
+        // the socket's own handler has returned.
+        QTimer::singleShot(0, this, [this] {
+            if (m_upload->Running())
+                m_upload->Close();
+        });
+    }
+}
+
+void CliRunner::OnUploadFinished(const UploadResult& r) {
+    if (m_finished || !m_record)
+        return;
+    if (!r.measured) {
+        if (m_timedOut)
+            Message(QStringLiteral("SMTP サーバの応答がありません（%1 秒で時間切れ）")
+                        .arg(m_options.timeoutSeconds));
+        else if (!m_refusal.isEmpty())
+            Message(m_refusal + QLatin1Char(' ') + m_lastReply);
+        else if (r.connected)
+            Message(QStringLiteral("SMTP サーバが測定の前に接続を切りました"));
+        else
+            Message(QStringLiteral("接続できませんでした"));
+        Finish(!m_timedOut && !m_refusal.isEmpty() ? ExitStopped : ExitNetwork);
+        return;
+    }
+    if (!m_refusal.isEmpty())
+        Message(m_refusal + QLatin1Char(' ') + m_lastReply);
+    CliRecord& c = *m_record;
+    // An upload's line names no server and carries no mark: its "*" is part of its text.
+    c.record = {};
+    c.record.kind = HistoryKind::Upload;
+    c.record.started = m_started;
+    c.record.connectMs = r.connectMs;
+    c.record.bytes = r.bytes;
+    c.record.kbpsText = r.kbpsText;
+    c.record.mbpsText = r.mbpsText;
+    c.record.kbps = r.kbpsText.toDouble();
+    c.record.mbps = r.mbpsText.toDouble();
+    c.target = m_options.smtp;
+    c.rounds.clear();
+    c.markReasons.clear();
+    c.historyLine = r.historyLine;
+    Finish(ExitMeasured);
+}
+
+void CliRunner::Print(const CliRecord& record) {
+    switch (m_options.format) {
+    case CliOptions::Format::History:
+        Out(record.historyLine.toUtf8() + '\n');
+        break;
+    case CliOptions::Format::Json:
+        Out(RecordJsonLine(record));
+        break;
+    case CliOptions::Format::Csv:
+        Out(RecordCsvLine(record));
+        break;
+    }
+}
+
+void CliRunner::Progress() {
+    if (!ShowProgress || m_status.isEmpty())
+        return;
+    QString line;
+    if (m_options.runs > 1 && !m_options.upload)
+        line += QStringLiteral("[%1/%2] ").arg(m_run).arg(m_options.runs);
+    line += m_status;
+    qint64 bytes = 0;
+    if (m_options.upload) {
+        bytes = m_upload->RoundBytes();
+    } else {
+        line += QStringLiteral(" %1/5").arg(m_round);
+        bytes = m_download->NMHTTP1->ReceivedBytes;
+    }
+    line += QStringLiteral("  %1 byte  %2 秒")
+                .arg(withSeparators(bytes))
+                .arg(double(m_runClock.elapsed()) / 1000.0, 0, 'f', 1);
+    std::fprintf(stderr, "\r\033[K%s", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+    m_progressShown = true;
+}
+
+void CliRunner::ClearProgress() {
+    if (!m_progressShown)
+        return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    m_progressShown = false;
+}
+
+void CliRunner::Message(const QString& text) {
+    ClearProgress();
+    Err(text);
+}

@@ -1,0 +1,87 @@
+// The runs of quillmet-cli: start checks, the history lock, the measurements and their records.
+#pragma once
+
+#include "cli/CliOptions.h"
+#include "cli/CliOutput.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+class DownloadRun;
+class QEventLoop;
+class StateFileLock;
+class UploadRun;
+struct DownloadResult;
+struct UploadResult;
+
+class CliRunner final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit CliRunner(CliOptions options, QObject* parent = nullptr);
+    ~CliRunner() override;
+
+    // Where records and messages go: standard output and standard error by default.
+    std::function<void(const QByteArray&)> Out;
+    std::function<void(const QString&)> Err;
+    // A progress line on standard error (a terminal, and no --quiet).
+    bool ShowProgress = false;
+    // The state file that --append-history adds to.
+    QString StatePath = QStringLiteral("qm1.dat");
+
+    DownloadRun* Download() const { return m_download; }
+    UploadRun* Upload() const { return m_upload; }
+
+    // Start checks, then, with --append-history, the lock and a whole read of the state
+    // file: the exit code that ends the program, or ExitMeasured to go on.
+    int Prepare();
+    // The runs; the exit code.
+    int Measure();
+    // A termination signal: the request under way ends, nothing more is written.
+    void Interrupt(int signal);
+
+private:
+    int DownloadOnce(CliRecord* record);
+    int UploadOnce(CliRecord* record);
+    // Runs the event loop until Finish() or an interrupt.
+    void Wait();
+    void Finish(int code);
+    bool Pause(int ms);
+    void Print(const CliRecord& record);
+    void Progress();
+    void ClearProgress();
+    void Message(const QString& text);
+
+    void OnCompleted(const DownloadResult& result);
+    void OnUploadFinished(const UploadResult& result);
+    void OnUploadLog(const QString& text);
+
+    CliOptions m_options;
+    DownloadRun* m_download = nullptr;
+    UploadRun* m_upload = nullptr;
+    std::unique_ptr<StateFileLock> m_lock;
+
+    QEventLoop* m_loop = nullptr;
+    bool m_finished = false;
+    int m_code = ExitMeasured;
+    int m_signal = 0;
+    CliRecord* m_record = nullptr;
+    QDateTime m_started;
+
+    // Progress.
+    QTimer m_progressTimer;
+    QElapsedTimer m_runClock;
+    QString m_status;
+    int m_run = 0;
+    int m_round = 0;
+    bool m_progressShown = false;
+
+    // Upload: what the dialogue said last, and whether silence ended it.
+    QString m_lastReply;
+    QString m_refusal;
+    bool m_timedOut = false;
+    QTimer m_connectTimer;
+};

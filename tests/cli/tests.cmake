@@ -1,0 +1,12 @@
+# quillmet-cli: its units link quillmet_cli; the end-to-end tests run build/quillmet-cli.
+foreach(test cli_options_test cli_binary_test cli_peers_test)
+    if(TARGET ${test})
+        target_link_libraries(${test} PRIVATE quillmet_cli)
+    endif()
+endforeach()
+
+# The end-to-end tests start build/quillmet-cli (and build/quillmet, for its lock) against
+# scripts/sample-host, which serves what make-samples writes.
+add_dependencies(cli_binary_test quillmet-cli quillmet make-samples)
+set_tests_properties(cli_binary_test PROPERTIES RESOURCE_LOCK sample_host LABELS "cli;e2e"
+                                                TIMEOUT 240)

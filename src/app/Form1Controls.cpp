@@ -242,6 +242,7 @@ void TForm1Controls::BuildMenus(TForm1* form) {
     };
 
     File1 = menu(MainMenu1, "File1", QStringLiteral("ファイル(&F)"));
+    X1 = item(File1, "X1", QStringLiteral("測定履歴をエクスポート(&X)…"), &TForm1::X1Click);
     N7 = separator(File1, "N7");
     Exit1 = item(File1, "Exit1", QStringLiteral("終了(&E)"), &TForm1::Exit1Click,
                  QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -252,6 +253,8 @@ void TForm1Controls::BuildMenus(TForm1* form) {
     L1 = item(Edit4, "L1", QStringLiteral("測定履歴を一行削除(&L)"), &TForm1::L1Click,
               QKeySequence(Qt::CTRL | Qt::Key_D));
     D2 = item(Edit4, "D2", QStringLiteral("測定履歴をすべて削除(&D)"), &TForm1::D2Click);
+    G1 = item(Edit4, "G1", QStringLiteral("測定履歴のグラフ(&G)"), &TForm1::G1Click,
+              QKeySequence(Qt::CTRL | Qt::Key_G));
     N4 = separator(Edit4, "N4");
     C1 = item(Edit4, "C1", QStringLiteral("受信データをクリア(&C)"), &TForm1::C1Click);
     N9 = separator(Edit4, "N9");

@@ -101,12 +101,14 @@ public:
     // menus (a submenu is a QMenu; enable or disable it through menuAction())
     QMenuBar* MainMenu1 = nullptr;
     QMenu* File1 = nullptr;
+    QAction* X1 = nullptr; // export the history
     QAction* N7 = nullptr;
     QAction* Exit1 = nullptr;
     QMenu* Edit4 = nullptr;
     QAction* N5 = nullptr;
     QAction* L1 = nullptr;
     QAction* D2 = nullptr;
+    QAction* G1 = nullptr; // the history chart
     QAction* N4 = nullptr;
     QAction* C1 = nullptr;
     QAction* N9 = nullptr;

@@ -57,6 +57,7 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
     BindHandler(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
     BindHandler(Label16, &ClickableLabel::clicked, this, &TForm1::Label16Click);
     BuildMenus(this);
+    SetUpHistoryList();
     ConnectDownload();
     ConnectUpload();
     // Ctrl+C stays with an edit box that has a selection; elsewhere it copies the history.
@@ -105,6 +106,7 @@ void TForm1::FormCreate() {
     Label41->setVisible(recordShown);
     Label42->setVisible(recordShown);
     Label43->setVisible(recordShown);
+    UpdateChartRecord();
 
     N1A1->setTitle(Label33->text());
     N2B1->setTitle(Label34->text());

@@ -18,6 +18,7 @@ class TCustomWinSocket;
 class DownloadRun;
 class StateFileLock;
 class UploadRun;
+class TForm7;
 struct DownloadResult;
 struct UploadResult;
 struct StateSnapshot;
@@ -106,6 +107,12 @@ public:
     void URLJ4Click();
     void Button6Click();
     void T1Click();
+    void G1Click();
+    void X1Click();
+    // Tells an open chart whether the record display is on and what the record is.
+    void UpdateChartRecord();
+    // The history list's tooltip, its double-click and its keeping the newest line in view.
+    void SetUpHistoryList();
     // The offer of a download result to the fastest record (after Edit5 and Edit9 are filled);
     // a marked result is never offered.
     void OfferToFastestRecord(int resultMark);
@@ -195,6 +202,8 @@ private:
     // A completed run's result is being shown: the run counts as going on until its closing steps.
     bool m_showingResult = false;
     QStringList m_arguments;
+    // The history chart, made on first use and kept (a child window of this one).
+    TForm7* m_chart = nullptr;
     bool m_closingForSignal = false;
     bool m_closed = false;
 };

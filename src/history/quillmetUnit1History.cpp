@@ -1,9 +1,11 @@
 // The main window's history list, quick presets, saved URLs and fastest record.
 #include "app/quillmetUnit1.h"
 
+#include "history/HistoryExportDialog.h"
 #include "history/HistoryText.h"
 #include "history/RecordSpeed.h"
 #include "history/SavedUrl.h"
+#include "history/quillmetUnit7.h"
 #include "platform/MessageBox.h"
 #include "ui/Widgets.h"
 
@@ -13,6 +15,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QScrollBar>
+#include <memory>
 
 namespace {
 void deleteSelectedLine(QListWidget* list) {
@@ -25,12 +29,31 @@ void deleteSelectedLine(QListWidget* list) {
     list->setCurrentItem(nullptr);
 }
 
-void copyHistory(const QListWidget* list) {
+QStringList historyLines(const QListWidget* list) {
     QStringList lines;
     lines.reserve(list->count());
     for (int i = 0; i < list->count(); ++i)
         lines << list->item(i)->text();
-    QGuiApplication::clipboard()->setText(HistoryClipboardText(lines));
+    return lines;
+}
+
+void copyHistory(const QListWidget* list) {
+    QGuiApplication::clipboard()->setText(HistoryClipboardText(historyLines(list)));
+}
+
+// The newest line stays in view while the list is scrolled to the bottom: a line appended
+// or a history read at start-up shows its last line. A user who has scrolled up to read is
+// left there until they scroll back down. The range changes when the list lays out its
+// lines, which may come later than the append, so the bottom is followed there.
+void followNewestLine(QListWidget* list) {
+    QScrollBar* bar = list->verticalScrollBar();
+    auto atBottom = std::make_shared<bool>(true);
+    QObject::connect(bar, &QScrollBar::valueChanged, list,
+                     [bar, atBottom](int value) { *atBottom = value == bar->maximum(); });
+    QObject::connect(bar, &QScrollBar::rangeChanged, list, [bar, atBottom](int, int max) {
+        if (*atBottom)
+            bar->setValue(max);
+    });
 }
 
 void saveUrl(const QLineEdit* urlBox, QLabel* urlStore, QLabel* captionStore, QMenu* slotMenu,
@@ -66,6 +89,35 @@ void TForm1::Button4Click() {
 
 void TForm1::N5Click() {
     copyHistory(ListBox1);
+}
+
+void TForm1::SetUpHistoryList() {
+    ListBox1->setToolTip(QStringLiteral("＊ 不安定・中断・小さすぎるファイル\n"
+                                        "＊＊ 接続時間を測れなかった\n"
+                                        "ダブルクリックまたは Ctrl+G でグラフを表示します。"));
+    BindHandler(ListBox1, &QListWidget::itemDoubleClicked, this, &TForm1::G1Click);
+    followNewestLine(ListBox1);
+}
+
+void TForm1::G1Click() {
+    if (!m_chart) {
+        m_chart = new TForm7(this);
+        m_chart->SetHistoryModel(ListBox1->model());
+        UpdateChartRecord();
+    }
+    m_chart->show();
+    m_chart->raise();
+    m_chart->activateWindow();
+}
+
+void TForm1::X1Click() {
+    ExportHistoryWithDialog(this, historyLines(ListBox1));
+}
+
+void TForm1::UpdateChartRecord() {
+    // The display's own flag, not isVisible(): the window may not be shown yet.
+    if (m_chart)
+        m_chart->SetFastestRecord(!Label41->isHidden(), Label43->text());
 }
 
 void TForm1::DTI8184KBN1Click() {
@@ -150,11 +202,13 @@ void TForm1::Button6Click() {
     Label42->setVisible(show);
     Label43->setVisible(show);
     Label44->setText(show ? QStringLiteral("true") : QStringLiteral("false"));
+    UpdateChartRecord();
 }
 
 void TForm1::T1Click() {
     Label42->setText(QStringLiteral("0"));
     Label43->setText(QStringLiteral("0"));
+    UpdateChartRecord();
 }
 
 void TForm1::OfferToFastestRecord(int resultMark) {
@@ -167,4 +221,5 @@ void TForm1::OfferToFastestRecord(int resultMark) {
     Label43->setText(Edit9->text());
     SetEditTextColor(Edit5, QColor(255, 0, 0));
     SetEditTextColor(Edit9, QColor(255, 0, 0));
+    UpdateChartRecord();
 }

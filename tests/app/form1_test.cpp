@@ -155,11 +155,13 @@ private slots:
             const char* shortcut;
         } rows[] = {
             {"File1", "MainMenu1", "ファイル(&F)", ""},
+            {"X1", "File1", "測定履歴をエクスポート(&X)…", ""},
             {"Exit1", "File1", "終了(&E)", "Ctrl+Q"},
             {"Edit4", "MainMenu1", "編集(&E)", ""},
             {"N5", "Edit4", "測定履歴のコピー(&P)", "Ctrl+C"},
             {"L1", "Edit4", "測定履歴を一行削除(&L)", "Ctrl+D"},
             {"D2", "Edit4", "測定履歴をすべて削除(&D)", ""},
+            {"G1", "Edit4", "測定履歴のグラフ(&G)", "Ctrl+G"},
             {"C1", "Edit4", "受信データをクリア(&C)", ""},
             {"onoffR1", "Edit4", "最速記録on/off(&R)", ""},
             {"T1", "Edit4", "最速記録クリア(&T)", ""},
@@ -243,9 +245,9 @@ private slots:
         };
         QCOMPARE(names(form.MainMenu1),
                  QStringList({"File1", "Edit4", "N1", "K1", "UPDOWN1", "Help1"}));
-        QCOMPARE(names(form.File1), QStringList({"N7", "Exit1"}));
+        QCOMPARE(names(form.File1), QStringList({"X1", "N7", "Exit1"}));
         QCOMPARE(names(form.Edit4),
-                 QStringList({"N5", "L1", "D2", "N4", "C1", "N9", "onoffR1", "T1"}));
+                 QStringList({"N5", "L1", "D2", "G1", "N4", "C1", "N9", "onoffR1", "T1"}));
         QCOMPARE(names(form.N1), QStringList({"E1", "N3", "TimerMeas"}));
         QCOMPARE(names(form.K1), QStringList({"FTTH1", "ADSLU1", "ISDNI1", "N11", "URLH1"}));
         QCOMPARE(names(form.Help1),

@@ -283,21 +283,31 @@ bool CliRunner::Pause(int ms) {
     return m_signal == 0;
 }
 
+namespace {
+// The fields a record takes from a finished run; the speeds as the window shows them.
+HistoryRecord resultRecord(HistoryKind kind, const QDateTime& started, qint64 connectMs,
+                           qint64 bytes, const QString& kbpsText, const QString& mbpsText) {
+    HistoryRecord record;
+    record.kind = kind;
+    record.started = started;
+    record.connectMs = connectMs;
+    record.bytes = bytes;
+    record.kbpsText = kbpsText;
+    record.mbpsText = mbpsText;
+    record.kbps = kbpsText.toDouble();
+    record.mbps = mbpsText.toDouble();
+    return record;
+}
+} // namespace
+
 void CliRunner::OnCompleted(const DownloadResult& r) {
     if (!m_record)
         return;
     CliRecord& c = *m_record;
-    c.record = {};
-    c.record.kind = HistoryKind::Download;
+    c.record = resultRecord(HistoryKind::Download, m_started, r.connectText.toLongLong(), r.bytes,
+                            r.kbpsText, r.mbpsText);
     c.record.mark = r.mark;
     c.record.host = r.host;
-    c.record.started = m_started;
-    c.record.connectMs = r.connectText.toLongLong();
-    c.record.bytes = r.bytes;
-    c.record.kbpsText = r.kbpsText;
-    c.record.mbpsText = r.mbpsText;
-    c.record.kbps = r.kbpsText.toDouble();
-    c.record.mbps = r.mbpsText.toDouble();
     c.target = m_options.url;
     c.rounds.clear();
     for (const DownloadRound& round : r.rounds)
@@ -356,15 +366,8 @@ void CliRunner::OnUploadFinished(const UploadResult& r) {
         Message(m_refusal + QLatin1Char(' ') + m_lastReply);
     CliRecord& c = *m_record;
     // An upload's line names no server and carries no mark: its "*" is part of its text.
-    c.record = {};
-    c.record.kind = HistoryKind::Upload;
-    c.record.started = m_started;
-    c.record.connectMs = r.connectMs;
-    c.record.bytes = r.bytes;
-    c.record.kbpsText = r.kbpsText;
-    c.record.mbpsText = r.mbpsText;
-    c.record.kbps = r.kbpsText.toDouble();
-    c.record.mbps = r.mbpsText.toDouble();
+    c.record =
+        resultRecord(HistoryKind::Upload, m_started, r.connectMs, r.bytes, r.kbpsText, r.mbpsText);
     c.target = m_options.smtp;
     c.rounds.clear();
     c.markReasons.clear();

@@ -78,9 +78,12 @@ void TForm1Controls::BuildControls(QMainWindow* window) {
     Edit8->hide();
     Label9 = label(client, "Label9", QString(), 352, 28);
     Label9->setFixedWidth(40);
-    Button1 = button(client, "Button1", QStringLiteral("測定開始"), 400, 16, 113, 33);
+    Button1 = button(client, "Button1", QStringLiteral("測定開始"), 400, 16, 76, 33);
     Button1->setFont(PixelFont(kGothic, 15));
     Button1->setToolTip(QStringLiteral("ベンチマークを開始"));
+    Button5 = button(client, "Button5", QStringLiteral("中止"), 480, 16, 42, 33);
+    Button5->setToolTip(QStringLiteral("測定を中止 (Esc)"));
+    Button5->setEnabled(false);
     Label8 = label(client, "Label8", QStringLiteral("タイマー"), 528, 26);
     Label8->setFont(PixelFont(kGothic, 12, true));
     SetTextColor(Label8, Qt::red);
@@ -211,6 +214,7 @@ void TForm1Controls::BuildControls(QMainWindow* window) {
     }
 
     QWidget::setTabOrder(Edit7, Button1);
+    QWidget::setTabOrder(Button1, Button5);
 }
 
 void TForm1Controls::BuildMenus(TForm1* form) {
@@ -261,6 +265,9 @@ void TForm1Controls::BuildMenus(TForm1* form) {
     N1 = menu(MainMenu1, "N1", QStringLiteral("実行(&Z)"));
     E1 = item(N1, "E1", QStringLiteral("測定開始(&E)"), &TForm1::Button1Click,
               QKeySequence(Qt::CTRL | Qt::Key_E));
+    S1 = item(N1, "S1", QStringLiteral("測定中止(&S)"), &TForm1::S1Click,
+              QKeySequence(Qt::Key_Escape));
+    S1->setEnabled(false);
     N3 = separator(N1, "N3");
     TimerMeas = item(N1, "TimerMeas", QStringLiteral("タイマー測定(&T)"), &TForm1::TimerMeasClick);
 

@@ -4,8 +4,8 @@
 #include "measure/DownloadRun.h"
 #include "platform/ClickableLabel.h"
 #include "platform/ExceptionReport.h"
-#include "platform/Fonts.h"
 #include "platform/Exceptions.h"
+#include "platform/Fonts.h"
 #include "platform/WindowTimer.h"
 #include "ui/Widgets.h"
 #include "upload/UploadRun.h"
@@ -15,8 +15,8 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -51,6 +51,7 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
 
     BuildControls(this);
     BindHandler(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    BindHandler(Button5, &QPushButton::clicked, this, &TForm1::S1Click);
     BindHandler(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
     BindHandler(Button2, &QPushButton::clicked, this, &TForm1::D2Click);
     BindHandler(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
@@ -59,7 +60,8 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
     BuildMenus(this);
     ConnectDownload();
     ConnectUpload();
-    // Ctrl+C stays with an edit box that has a selection; elsewhere it copies the history.
+    // The menu shortcuts work from the edit boxes too; Ctrl+C stays with an edit box that
+    // has a selection.
     EditBoxCopyFilter::InstallOn(this);
 
     // Fixed single border, centred on the screen.

@@ -10,6 +10,7 @@
 #include "platform/WindowTimer.h"
 #include "timer/TimerSchedule.h"
 #include "ui/Widgets.h"
+#include "upload/UploadRun.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -31,6 +32,7 @@ void TForm1::ConnectDownload() {
     connect(m_download, &DownloadRun::stoppedByErrorReply, this,
             [this] { NMHTTP1Failure(CmdType{}); });
     connect(m_download, &DownloadRun::stoppedByError, this, &TForm1::DownloadStoppedByError);
+    connect(m_download, &DownloadRun::stopped, this, &TForm1::RunStopped);
     // A request still waiting when the window closes ends at once.
     connect(this, &TForm1::closed, m_download, &DownloadRun::Abort);
 }
@@ -73,6 +75,7 @@ void TForm1::Button1Click() {
     Button1->setEnabled(false);
     E1->setEnabled(false);
     Label9->setText(QStringLiteral("JPEG"));
+    SetStopEnabled(true);
     m_download->Start(Edit6->text());
 }
 
@@ -90,6 +93,7 @@ void TForm1::Timer1Timer() {
 
 void TForm1::ShowDownloadResult(const DownloadResult& result) {
     m_showingResult = true;
+    SetStopEnabled(false);
     SetStatus(QStringLiteral("測定終了"));
     Edit2->setText(result.bytesText);
     Edit1->setText(result.connectText);
@@ -129,6 +133,7 @@ void TForm1::RunClosingSteps() {
         m_burstRemaining = after.counter;
         Label52->setText(QString::number(after.burstsLeft));
         Timer3->setEnabled(true);
+        ShowNextBurst();
         break;
     case TimerSchedule::Next::End:
         EndTimerSchedule();
@@ -139,6 +144,7 @@ void TForm1::RunClosingSteps() {
 }
 
 void TForm1::DownloadStoppedTooBig() {
+    SetStopEnabled(false);
     ShowMessageBox(QStringLiteral("測定ファイルが大きすぎます。\n"
                                   "25MB以下のファイルで測定してください。"));
     EndTimerSchedule();
@@ -153,11 +159,29 @@ void TForm1::DownloadStoppedByError(const QString& message) {
 }
 
 void TForm1::NMHTTP1Failure(CmdType) {
+    SetStopEnabled(false);
     Button1->setEnabled(true);
     E1->setEnabled(true);
     SetStatus(QStringLiteral("接続できませんでした"));
     Label9->clear();
     StopTimerSchedule();
+}
+
+void TForm1::S1Click() {
+    if (m_download->Running())
+        m_download->Stop();
+    else if (m_upload->Running())
+        m_upload->Stop();
+}
+
+void TForm1::RunStopped() {
+    NMHTTP1Failure(CmdType{});
+    SetStatus(QStringLiteral("測定を中止しました"));
+}
+
+void TForm1::SetStopEnabled(bool enabled) {
+    S1->setEnabled(enabled);
+    Button5->setEnabled(enabled);
 }
 
 void TForm1::Timer2Timer() {

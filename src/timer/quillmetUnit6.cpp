@@ -126,6 +126,11 @@ void TForm6::Button1Click() {
     hide();
 }
 
+void TForm6::reject() {
+    Button2Click();
+    QDialog::reject();
+}
+
 void TForm6::Button2Click() {
     if (TForm1* form = mainWindow())
         form->EndTimerSchedule();

@@ -2,6 +2,9 @@
 
 #include "history/EditBoxCopyFilter.h"
 #include "measure/DownloadRun.h"
+#include "net/ErrorExplanation.h"
+#include "net/Nmhttp.h"
+#include "net/ScktComp.h"
 #include "platform/ClickableLabel.h"
 #include "platform/ExceptionReport.h"
 #include "platform/Exceptions.h"
@@ -63,6 +66,12 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
     // The menu shortcuts work from the edit boxes too; Ctrl+C stays with an edit box that
     // has a selection.
     EditBoxCopyFilter::InstallOn(this);
+    // Socket errors of the upload reach the standard report; say which server they were about.
+    SetErrorExplainer([this](const QString& message) {
+        if (!WEBB1->isChecked())
+            return ExplainNetworkError(message, Edit3->text(), ClientSocket3->Port());
+        return ExplainNetworkError(message, QString::fromStdString(NMHTTP1->Host), NMHTTP1->Port);
+    });
 
     // Fixed single border, centred on the screen.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -76,12 +85,14 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
 }
 
 TForm1::~TForm1() {
+    SetErrorExplainer({});
     if (Form1 == this)
         Form1 = nullptr;
 }
 
 void TForm1::SetStatus(const QString& text) {
     m_statusText->setText(text);
+    m_statusText->setToolTip(QString());
 }
 
 QString TForm1::StatusText() const {

@@ -4,6 +4,8 @@
 #include "measure/DownloadRun.h"
 #include "measure/RunResult.h"
 #include "measure/StartChecks.h"
+#include "net/ErrorExplanation.h"
+#include "net/Nmhttp.h"
 #include "platform/ExceptionReport.h"
 #include "platform/Exceptions.h"
 #include "platform/MessageBox.h"
@@ -29,8 +31,12 @@ void TForm1::ConnectDownload() {
             });
     connect(m_download, &DownloadRun::completed, this, &TForm1::ShowDownloadResult);
     connect(m_download, &DownloadRun::stoppedTooBig, this, &TForm1::DownloadStoppedTooBig);
-    connect(m_download, &DownloadRun::stoppedByErrorReply, this,
-            [this] { NMHTTP1Failure(CmdType{}); });
+    connect(m_download, &DownloadRun::stoppedByErrorReply, this, [this](int replyCode) {
+        NMHTTP1Failure(CmdType{});
+        // The status keeps its words; what the server said is one pointer away.
+        m_statusText->setToolTip(ExplainNetworkError({}, QString::fromStdString(NMHTTP1->Host),
+                                                     NMHTTP1->Port, replyCode));
+    });
     connect(m_download, &DownloadRun::stoppedByError, this, &TForm1::DownloadStoppedByError);
     connect(m_download, &DownloadRun::stopped, this, &TForm1::RunStopped);
     // A request still waiting when the window closes ends at once.
@@ -153,7 +159,9 @@ void TForm1::DownloadStoppedTooBig() {
 void TForm1::DownloadStoppedByError(const QString& message) {
     if (Closed())
         return;
-    ShowExceptionMessage(message);
+    ShowExceptionMessage(
+        message,
+        ExplainNetworkError(message, QString::fromStdString(NMHTTP1->Host), NMHTTP1->Port));
     // The window recovers as after an error reply.
     NMHTTP1Failure(CmdType{});
 }

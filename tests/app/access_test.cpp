@@ -1,16 +1,19 @@
 // The keyboard and the stop command of the main window, and closing the timer dialog.
 #include "app/quillmetUnit1.h"
+#include "net/ScktComp.h"
 #include "platform/WindowTimer.h"
 #include "support/MessageRecorder.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempWorkDir.h"
 #include "timer/quillmetUnit6.h"
+#include "upload/quillmetUnit4.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QtTest>
 #include <optional>
 
@@ -175,6 +178,88 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(peer.connectionCount(), 1);
         QCOMPARE(messages.texts(), QStringList{});
+    }
+
+    // The box keeps the component's message and explains it underneath.
+    void downloadFailuresAreExplained_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("explanation");
+        QTest::newRow("refused") << "refused"
+                                 << "Connection Failed"
+                                 << "%1 に接続できませんでした。サーバが動いているか、URL の"
+                                    "ホスト名とポート番号を確かめてください。";
+        QTest::newRow("reset") << "reset"
+                               << "10054:Connection reset by peer"
+                               << "%1 のサーバが測定の途中で接続を切りました。";
+        QTest::newRow("unresolvable host") << "lookup"
+                                           << "Null Remote Address"
+                                           << "ホスト名 nosuch.invalid が見つかりませんでした。";
+    }
+    void downloadFailuresAreExplained() {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        QFETCH(QString, explanation);
+        MessageRecorder messages;
+        ScriptedPeer peer;
+        QString url;
+        QString where;
+        if (kind == QStringLiteral("refused")) {
+            const quint16 port = ClosedPort();
+            url = QStringLiteral("http://127.0.0.1:%1/x.jpg").arg(port);
+            where = QStringLiteral("127.0.0.1:%1").arg(port);
+        } else if (kind == QStringLiteral("reset")) {
+            peer.readRequest().send("HTTP/1.0 200 OK\r\nContent-Length: 900000\r\n\r\n").reset();
+            url = urlOf(peer, "/x.jpg");
+            where = QStringLiteral("127.0.0.1:%1").arg(peer.port());
+        } else {
+            url = QStringLiteral("http://nosuch.invalid/x.jpg");
+        }
+        TForm1 form;
+        form.Edit7->setText(url);
+        form.Button1Click();
+        QCOMPARE(messages.texts(), QStringList{message});
+        QVERIFY2(messages.informativeTexts().value(0).startsWith(explanation.arg(where)),
+                 qPrintable(messages.informativeTexts().value(0)));
+        QCOMPARE(form.StatusText(), QStringLiteral("接続できませんでした"));
+    }
+
+    void anErrorReplyKeepsItsStatusAndTellsTheCode() {
+        MessageRecorder messages;
+        ScriptedPeer peer;
+        peer.readRequest().send("HTTP/1.0 404 Not Found\r\n\r\n").close();
+        TForm1 form;
+        form.Edit7->setText(urlOf(peer, "/missing.jpg"));
+        form.Button1Click();
+        QCOMPARE(form.StatusText(), QStringLiteral("接続できませんでした"));
+        QVERIFY2(form.StatusBar1->findChild<QLabel*>()->toolTip().startsWith(
+                     QStringLiteral("127.0.0.1:%1 のサーバがエラー 404 を返しました。")
+                         .arg(peer.port())),
+                 qPrintable(form.StatusBar1->findChild<QLabel*>()->toolTip()));
+        QCOMPARE(messages.texts(), QStringList{});
+        form.SetStatus(QStringLiteral("コネクト中"));
+        QVERIFY(form.StatusBar1->findChild<QLabel*>()->toolTip().isEmpty());
+    }
+
+    void aRefusedSmtpConnectionIsExplained() {
+        MessageRecorder messages;
+        TForm1 form;
+        Form4 = new TForm4(&form);
+        form.ClientSocket3->setPort(ClosedPort());
+        form.SMTPB1Click();
+        form.Edit3->setText(QStringLiteral("127.0.0.1"));
+        form.Edit8->setText(QStringLiteral("me@example.com"));
+        QTimer::singleShot(0, Form4, [] { Form4->Button1->click(); });
+        form.Button1Click();
+        QTRY_COMPARE(messages.texts().size(), 1);
+        QCOMPARE(messages.texts().front(), QStringLiteral("非同期ソケットエラー 10061"));
+        QVERIFY2(messages.informativeTexts().front().startsWith(
+                     QStringLiteral("127.0.0.1:%1 に接続できませんでした。")
+                         .arg(form.ClientSocket3->Port())),
+                 qPrintable(messages.informativeTexts().front()));
+        QVERIFY(form.Button1->isEnabled());
+        delete Form4;
+        Form4 = nullptr;
     }
 
     void closingTheTimerDialogWithoutOnLeavesTheWindowUsable_data() {

@@ -40,6 +40,8 @@ QString ExplainNetworkError(const QString& message, const QString& host, int por
 }
 
 QString ExplainBrowserFailure(const QString& url) {
+    if (url.isEmpty())
+        return QString();
     return QStringLiteral("ブラウザを起動できませんでした。%1 をブラウザで直接開いてください。")
         .arg(url);
 }

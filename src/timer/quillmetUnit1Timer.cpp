@@ -101,6 +101,9 @@ void TForm1::StopTimerSchedule() {
     Label50->setText(QStringLiteral("0"));
     Label52->setText(QStringLiteral("0"));
     Edit7->setEnabled(true);
+    // The waiting burst's time goes with the schedule; any other status stays.
+    if (!Label8->toolTip().isEmpty() && StatusText() == Label8->toolTip())
+        SetStatus(QString());
     Label8->setToolTip(QString());
     m_burstRemaining = TimerSchedule::NoBurst;
 }

@@ -285,6 +285,7 @@ private slots:
         QVERIFY(!dialog.isVisible());
         QVERIFY(form.Label8->isHidden());
         QVERIFY(form.Label8->toolTip().isEmpty());
+        QCOMPARE(form.StatusText(), QString()); // no next burst is announced any more
         QVERIFY(form.Button1->isEnabled());
         QVERIFY(form.E1->isEnabled());
         QVERIFY(form.Edit7->isEnabled());

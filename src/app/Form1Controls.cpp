@@ -213,6 +213,28 @@ void TForm1Controls::BuildControls(QMainWindow* window) {
         (*h.target)->hide();
     }
 
+    // Names for screen readers: the caption that stands beside each box, with its unit.
+    const std::pair<QWidget*, QString> names[] = {
+        {Edit7, QStringLiteral("URL")},
+        {Edit3, QStringLiteral("SMTPサーバ")},
+        {Edit8, QStringLiteral("あなたのメールアドレス")},
+        {Edit6, QStringLiteral("測定日時")},
+        {Edit1, QStringLiteral("コネクト時間 (msec)")},
+        {Edit2, QStringLiteral("受信量 (byte)")},
+        {Edit5, QStringLiteral("推定受信スピード (kbps)")},
+        {Edit9, QStringLiteral("推定受信スピード (Mbps)")},
+        {RichEdit1, QStringLiteral("メールベンチの記録")},
+        {ListBox1, QStringLiteral("測定履歴")},
+        {m_statusText, QStringLiteral("状態")},
+    };
+    for (const auto& [widget, name] : names)
+        widget->setAccessibleName(name);
+    for (int i = 0; i < 5; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        KbpsBoxes[k]->setAccessibleName(QStringLiteral("%1回目 kbps").arg(i + 1));
+        MbpsBoxes[k]->setAccessibleName(QStringLiteral("%1回目 Mbps").arg(i + 1));
+    }
+
     QWidget::setTabOrder(Edit7, Button1);
     QWidget::setTabOrder(Button1, Button5);
 }

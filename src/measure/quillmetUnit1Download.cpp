@@ -54,8 +54,11 @@ void TForm1::Button1Click() {
     Edit2->clear();
     Edit5->clear();
     Edit9->clear();
-    for (QLineEdit* box : {Edit5, Edit9})
+    for (QLineEdit* box : {Edit5, Edit9}) {
         SetEditTextColor(box, box->palette().color(QPalette::WindowText));
+        box->setToolTip(QString());
+        box->setAccessibleDescription(QString());
+    }
     Edit6->setText(FormatRunDate(QDateTime::currentDateTime()));
     m_download->ClearMark();
     if (!WEBB1->isChecked()) {

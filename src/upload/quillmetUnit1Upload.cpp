@@ -106,6 +106,9 @@ void TForm1::AppendLog(const QString& text) {
 void TForm1::SMTPB1Click() {
     Label6->setText(QStringLiteral("送信量"));
     Label7->setText(QStringLiteral("推定送信スピード"));
+    Edit2->setAccessibleName(QStringLiteral("送信量 (byte)"));
+    Edit5->setAccessibleName(QStringLiteral("推定送信スピード (kbps)"));
+    Edit9->setAccessibleName(QStringLiteral("推定送信スピード (Mbps)"));
     Label6->adjustSize();
     Label7->adjustSize();
     SMTPB1->setChecked(true);
@@ -122,6 +125,9 @@ void TForm1::SMTPB1Click() {
 void TForm1::WEBB1Click() {
     Label6->setText(QStringLiteral("受信量"));
     Label7->setText(QStringLiteral("推定受信スピード"));
+    Edit2->setAccessibleName(QStringLiteral("受信量 (byte)"));
+    Edit5->setAccessibleName(QStringLiteral("推定受信スピード (kbps)"));
+    Edit9->setAccessibleName(QStringLiteral("推定受信スピード (Mbps)"));
     Label6->adjustSize();
     Label7->adjustSize();
     SMTPB1->setChecked(false);

@@ -8,7 +8,9 @@
 #include "timer/quillmetUnit6.h"
 #include "upload/quillmetUnit4.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -260,6 +262,48 @@ private slots:
         QVERIFY(form.Button1->isEnabled());
         delete Form4;
         Form4 = nullptr;
+    }
+
+    void everyBoxHasANameAndTheResultsAnnounceTheirValues() {
+        TForm1 form;
+        const auto name = [](QWidget* w) {
+            QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+            return iface ? iface->text(QAccessible::Name) : QStringLiteral("<none>");
+        };
+        QCOMPARE(name(form.Edit7), QStringLiteral("URL"));
+        QCOMPARE(name(form.Edit1), QStringLiteral("コネクト時間 (msec)"));
+        QCOMPARE(name(form.Edit10), QStringLiteral("1回目 kbps"));
+        QCOMPARE(name(form.Edit19), QStringLiteral("5回目 Mbps"));
+        QCOMPARE(name(form.Button1), QStringLiteral("測定開始"));
+        QCOMPARE(name(form.Button5), QStringLiteral("中止"));
+        QCOMPARE(name(form.ListBox1), QStringLiteral("測定履歴"));
+        for (QWidget* w : form.findChildren<QWidget*>()) {
+            if (qobject_cast<QLineEdit*>(w) || qobject_cast<QPushButton*>(w) ||
+                qobject_cast<QListWidget*>(w))
+                QVERIFY2(!name(w).isEmpty(), qPrintable(w->objectName()));
+        }
+        form.SMTPB1Click();
+        QCOMPARE(name(form.Edit5), QStringLiteral("推定送信スピード (kbps)"));
+
+        form.Edit5->setText(QStringLiteral("1234.5"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(form.Edit5)->text(QAccessible::Value),
+                 QStringLiteral("1234.5"));
+
+        TForm6 dialog{&form};
+        QCOMPARE(name(dialog.ComboBox1), QStringLiteral("分置きに"));
+    }
+
+    void aNewRecordIsToldInWordsNotOnlyByColour() {
+        TForm1 form;
+        form.Button6Click(); // the record display on
+        form.Edit5->setText(QStringLiteral("99.0"));
+        form.Edit9->setText(QStringLiteral("0.097"));
+        form.OfferToFastestRecord(0);
+        QCOMPARE(form.Edit5->toolTip(), QStringLiteral("最速記録を更新しました"));
+        QCOMPARE(form.Label42->toolTip(), QStringLiteral("最速記録を更新しました"));
+        MessageRecorder messages;
+        form.Button1Click(); // the next start takes the words away with the colour
+        QVERIFY(form.Edit5->toolTip().isEmpty());
     }
 
     void closingTheTimerDialogWithoutOnLeavesTheWindowUsable_data() {

@@ -78,9 +78,12 @@ void TForm1Controls::BuildControls(QMainWindow* window) {
     Edit8->hide();
     Label9 = label(client, "Label9", QString(), 352, 28);
     Label9->setFixedWidth(40);
-    Button1 = button(client, "Button1", QStringLiteral("測定開始"), 400, 16, 113, 33);
+    Button1 = button(client, "Button1", QStringLiteral("測定開始"), 400, 16, 76, 33);
     Button1->setFont(PixelFont(kGothic, 15));
     Button1->setToolTip(QStringLiteral("ベンチマークを開始"));
+    Button5 = button(client, "Button5", QStringLiteral("中止"), 480, 16, 42, 33);
+    Button5->setToolTip(QStringLiteral("測定を中止 (Esc)"));
+    Button5->setEnabled(false);
     Label8 = label(client, "Label8", QStringLiteral("タイマー"), 528, 26);
     Label8->setFont(PixelFont(kGothic, 12, true));
     SetTextColor(Label8, Qt::red);
@@ -210,7 +213,30 @@ void TForm1Controls::BuildControls(QMainWindow* window) {
         (*h.target)->hide();
     }
 
+    // Names for screen readers: the caption that stands beside each box, with its unit.
+    const std::pair<QWidget*, QString> names[] = {
+        {Edit7, QStringLiteral("URL")},
+        {Edit3, QStringLiteral("SMTPサーバ")},
+        {Edit8, QStringLiteral("あなたのメールアドレス")},
+        {Edit6, QStringLiteral("測定日時")},
+        {Edit1, QStringLiteral("コネクト時間 (msec)")},
+        {Edit2, QStringLiteral("受信量 (byte)")},
+        {Edit5, QStringLiteral("推定受信スピード (kbps)")},
+        {Edit9, QStringLiteral("推定受信スピード (Mbps)")},
+        {RichEdit1, QStringLiteral("メールベンチの記録")},
+        {ListBox1, QStringLiteral("測定履歴")},
+        {m_statusText, QStringLiteral("状態")},
+    };
+    for (const auto& [widget, name] : names)
+        widget->setAccessibleName(name);
+    for (int i = 0; i < 5; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        KbpsBoxes[k]->setAccessibleName(QStringLiteral("%1回目 kbps").arg(i + 1));
+        MbpsBoxes[k]->setAccessibleName(QStringLiteral("%1回目 Mbps").arg(i + 1));
+    }
+
     QWidget::setTabOrder(Edit7, Button1);
+    QWidget::setTabOrder(Button1, Button5);
 }
 
 void TForm1Controls::BuildMenus(TForm1* form) {
@@ -264,6 +290,9 @@ void TForm1Controls::BuildMenus(TForm1* form) {
     N1 = menu(MainMenu1, "N1", QStringLiteral("実行(&Z)"));
     E1 = item(N1, "E1", QStringLiteral("測定開始(&E)"), &TForm1::Button1Click,
               QKeySequence(Qt::CTRL | Qt::Key_E));
+    S1 = item(N1, "S1", QStringLiteral("測定中止(&S)"), &TForm1::S1Click,
+              QKeySequence(Qt::Key_Escape));
+    S1->setEnabled(false);
     N3 = separator(N1, "N3");
     TimerMeas = item(N1, "TimerMeas", QStringLiteral("タイマー測定(&T)"), &TForm1::TimerMeasClick);
 

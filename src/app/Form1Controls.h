@@ -29,6 +29,7 @@ public:
     QLineEdit* Edit8 = nullptr;
     QLabel* Label9 = nullptr;
     QPushButton* Button1 = nullptr;
+    QPushButton* Button5 = nullptr; // "中止": stops the run under way
     QLabel* Label8 = nullptr;
 
     // result panel
@@ -116,6 +117,7 @@ public:
     QAction* T1 = nullptr;
     QMenu* N1 = nullptr;
     QAction* E1 = nullptr;
+    QAction* S1 = nullptr; // "測定中止(&S)", Esc
     QAction* N3 = nullptr;
     QAction* TimerMeas = nullptr;
     QMenu* K1 = nullptr;

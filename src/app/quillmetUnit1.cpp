@@ -2,10 +2,13 @@
 
 #include "history/EditBoxCopyFilter.h"
 #include "measure/DownloadRun.h"
+#include "net/ErrorExplanation.h"
+#include "net/Nmhttp.h"
+#include "net/ScktComp.h"
 #include "platform/ClickableLabel.h"
 #include "platform/ExceptionReport.h"
-#include "platform/Fonts.h"
 #include "platform/Exceptions.h"
+#include "platform/Fonts.h"
 #include "platform/WindowTimer.h"
 #include "ui/Widgets.h"
 #include "upload/UploadRun.h"
@@ -15,8 +18,8 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -51,6 +54,7 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
 
     BuildControls(this);
     BindHandler(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    BindHandler(Button5, &QPushButton::clicked, this, &TForm1::S1Click);
     BindHandler(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
     BindHandler(Button2, &QPushButton::clicked, this, &TForm1::D2Click);
     BindHandler(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
@@ -60,8 +64,15 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
     SetUpHistoryList();
     ConnectDownload();
     ConnectUpload();
-    // Ctrl+C stays with an edit box that has a selection; elsewhere it copies the history.
+    // The menu shortcuts work from the edit boxes too; Ctrl+C stays with an edit box that
+    // has a selection.
     EditBoxCopyFilter::InstallOn(this);
+    // Socket errors of the upload reach the standard report; say which server they were about.
+    SetErrorExplainer([this](const QString& message) {
+        if (!WEBB1->isChecked())
+            return ExplainNetworkError(message, Edit3->text(), ClientSocket3->Port());
+        return ExplainNetworkError(message, QString::fromStdString(NMHTTP1->Host), NMHTTP1->Port);
+    });
 
     // Fixed single border, centred on the screen.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -75,12 +86,14 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
 }
 
 TForm1::~TForm1() {
+    SetErrorExplainer({});
     if (Form1 == this)
         Form1 = nullptr;
 }
 
 void TForm1::SetStatus(const QString& text) {
     m_statusText->setText(text);
+    m_statusText->setToolTip(QString());
 }
 
 QString TForm1::StatusText() const {

@@ -79,6 +79,9 @@ public:
     void NMHTTP1Failure(CmdType Cmd);
     void Timer1Timer();
     void Timer2Timer();
+    // "測定中止": ends the download or upload under way as an error reply would, with its
+    // own status and no history line.
+    void S1Click();
 
     // history list, presets, saved URLs, fastest record
     void Button3Click();
@@ -182,6 +185,11 @@ private:
     void UploadEnded();
     void AppendLog(const QString& text);
     void RunClosingSteps();
+    void RunStopped();
+    // The stop command and button work only while a run is going on.
+    void SetStopEnabled(bool enabled);
+    // The status and the indicator's tooltip tell when the next burst comes.
+    void ShowNextBurst();
 
     // A tick of the schedule starts the next run; a tick whose run does not start ends it.
     void StartScheduledRun();

@@ -1,12 +1,14 @@
 #include "history/EditBoxCopyFilter.h"
 
+#include <QAction>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
-EditBoxCopyFilter::EditBoxCopyFilter(QObject* parent)
-    : QObject(parent) {}
+EditBoxCopyFilter::EditBoxCopyFilter(QWidget* window)
+    : QObject(window)
+    , m_window(window) {}
 
 void EditBoxCopyFilter::InstallOn(QWidget* window) {
     auto* filter = new EditBoxCopyFilter(window);
@@ -28,15 +30,26 @@ bool EditBoxCopyFilter::HasSelectedText(const QObject* widget) {
     return false;
 }
 
+bool EditBoxCopyFilter::IsWindowShortcut(const QKeyEvent* key) const {
+    const QKeySequence pressed(key->keyCombination());
+    for (const QAction* a : m_window->findChildren<QAction*>()) {
+        if (a->isEnabled() && !a->shortcut().isEmpty() &&
+            a->shortcut().matches(pressed) == QKeySequence::ExactMatch)
+            return true;
+    }
+    return false;
+}
+
 bool EditBoxCopyFilter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::ShortcutOverride)
         return false;
     auto* key = static_cast<QKeyEvent*>(event);
-    if (!key->matches(QKeySequence::Copy))
+    const bool copy = key->matches(QKeySequence::Copy);
+    if (!copy && !IsWindowShortcut(key))
         return false;
     // An accepted override keeps the key in the edit box; an ignored one lets the
-    // window's shortcut (the history copy) have it, even where the box would claim it.
-    if (HasSelectedText(watched))
+    // window's shortcut have it, even where the box would claim it.
+    if (copy && HasSelectedText(watched))
         key->accept();
     else
         key->ignore();

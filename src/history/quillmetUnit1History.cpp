@@ -221,5 +221,10 @@ void TForm1::OfferToFastestRecord(int resultMark) {
     Label43->setText(Edit9->text());
     SetEditTextColor(Edit5, QColor(255, 0, 0));
     SetEditTextColor(Edit9, QColor(255, 0, 0));
+    // Not by colour alone.
+    for (QWidget* w : std::initializer_list<QWidget*>{Edit5, Edit9, Label42}) {
+        w->setToolTip(QStringLiteral("最速記録を更新しました"));
+        w->setAccessibleDescription(QStringLiteral("最速記録を更新しました"));
+    }
     UpdateChartRecord();
 }

@@ -50,6 +50,17 @@ void DownloadRun::Abort() {
     NMHTTP1->Abort();
 }
 
+void DownloadRun::Stop() {
+    if (!m_running)
+        return;
+    m_running = false;
+    m_aborted = true;
+    Timer1->setEnabled(false);
+    // A Get waiting further up the stack ends with the abort error, which goes unreported.
+    NMHTTP1->Abort();
+    emit stopped();
+}
+
 void DownloadRun::ClearMark() {
     m_mark = 0;
     m_reasons = {};
@@ -105,6 +116,8 @@ void DownloadRun::NMHTTP1Connect() {
 }
 
 void DownloadRun::NMHTTP1Success(CmdType) {
+    if (m_aborted)
+        return;
     m_roundAnswered = true;
     m_transferEndTick = Tick();
     m_transferEndMicros = TickMicros();
@@ -173,6 +186,8 @@ DownloadResult DownloadRun::Complete() {
 }
 
 void DownloadRun::NMHTTP1Failure(CmdType) {
+    if (m_aborted)
+        return;
     m_roundAnswered = true;
     m_running = false;
     emit stoppedByErrorReply(NMHTTP1->ReplyCode);

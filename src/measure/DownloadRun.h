@@ -63,6 +63,9 @@ public:
     bool Running() const noexcept { return m_running; }
     // Ends a request under way at once; nothing more is reported for it.
     void Abort();
+    // The user's stop: ends the request or the pause between rounds; no result, only
+    // stopped() is reported. Nothing happens when no run is going on.
+    void Stop();
 
     // A run starts clean; deactivating the application marks it.
     void ClearMark();
@@ -88,6 +91,8 @@ signals:
     void stoppedByErrorReply(int replyCode);
     // The request raised before the round was answered; the run is over.
     void stoppedByError(const QString& message);
+    // Stop() ended the run.
+    void stopped();
 
 private:
     void RequestRound();

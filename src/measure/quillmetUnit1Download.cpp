@@ -4,12 +4,15 @@
 #include "measure/DownloadRun.h"
 #include "measure/RunResult.h"
 #include "measure/StartChecks.h"
+#include "net/ErrorExplanation.h"
+#include "net/Nmhttp.h"
 #include "platform/ExceptionReport.h"
 #include "platform/Exceptions.h"
 #include "platform/MessageBox.h"
 #include "platform/WindowTimer.h"
 #include "timer/TimerSchedule.h"
 #include "ui/Widgets.h"
+#include "upload/UploadRun.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -28,9 +31,14 @@ void TForm1::ConnectDownload() {
             });
     connect(m_download, &DownloadRun::completed, this, &TForm1::ShowDownloadResult);
     connect(m_download, &DownloadRun::stoppedTooBig, this, &TForm1::DownloadStoppedTooBig);
-    connect(m_download, &DownloadRun::stoppedByErrorReply, this,
-            [this] { NMHTTP1Failure(CmdType{}); });
+    connect(m_download, &DownloadRun::stoppedByErrorReply, this, [this](int replyCode) {
+        NMHTTP1Failure(CmdType{});
+        // The status keeps its words; what the server said is one pointer away.
+        m_statusText->setToolTip(ExplainNetworkError({}, QString::fromStdString(NMHTTP1->Host),
+                                                     NMHTTP1->Port, replyCode));
+    });
     connect(m_download, &DownloadRun::stoppedByError, this, &TForm1::DownloadStoppedByError);
+    connect(m_download, &DownloadRun::stopped, this, &TForm1::RunStopped);
     // A request still waiting when the window closes ends at once.
     connect(this, &TForm1::closed, m_download, &DownloadRun::Abort);
 }
@@ -46,8 +54,11 @@ void TForm1::Button1Click() {
     Edit2->clear();
     Edit5->clear();
     Edit9->clear();
-    for (QLineEdit* box : {Edit5, Edit9})
+    for (QLineEdit* box : {Edit5, Edit9}) {
         SetEditTextColor(box, box->palette().color(QPalette::WindowText));
+        box->setToolTip(QString());
+        box->setAccessibleDescription(QString());
+    }
     Edit6->setText(FormatRunDate(QDateTime::currentDateTime()));
     m_download->ClearMark();
     if (!WEBB1->isChecked()) {
@@ -73,6 +84,7 @@ void TForm1::Button1Click() {
     Button1->setEnabled(false);
     E1->setEnabled(false);
     Label9->setText(QStringLiteral("JPEG"));
+    SetStopEnabled(true);
     m_download->Start(Edit6->text());
 }
 
@@ -90,6 +102,7 @@ void TForm1::Timer1Timer() {
 
 void TForm1::ShowDownloadResult(const DownloadResult& result) {
     m_showingResult = true;
+    SetStopEnabled(false);
     SetStatus(QStringLiteral("測定終了"));
     Edit2->setText(result.bytesText);
     Edit1->setText(result.connectText);
@@ -129,6 +142,7 @@ void TForm1::RunClosingSteps() {
         m_burstRemaining = after.counter;
         Label52->setText(QString::number(after.burstsLeft));
         Timer3->setEnabled(true);
+        ShowNextBurst();
         break;
     case TimerSchedule::Next::End:
         EndTimerSchedule();
@@ -139,6 +153,7 @@ void TForm1::RunClosingSteps() {
 }
 
 void TForm1::DownloadStoppedTooBig() {
+    SetStopEnabled(false);
     ShowMessageBox(QStringLiteral("測定ファイルが大きすぎます。\n"
                                   "25MB以下のファイルで測定してください。"));
     EndTimerSchedule();
@@ -147,17 +162,37 @@ void TForm1::DownloadStoppedTooBig() {
 void TForm1::DownloadStoppedByError(const QString& message) {
     if (Closed())
         return;
-    ShowExceptionMessage(message);
+    ShowExceptionMessage(
+        message,
+        ExplainNetworkError(message, QString::fromStdString(NMHTTP1->Host), NMHTTP1->Port));
     // The window recovers as after an error reply.
     NMHTTP1Failure(CmdType{});
 }
 
 void TForm1::NMHTTP1Failure(CmdType) {
+    SetStopEnabled(false);
     Button1->setEnabled(true);
     E1->setEnabled(true);
     SetStatus(QStringLiteral("接続できませんでした"));
     Label9->clear();
     StopTimerSchedule();
+}
+
+void TForm1::S1Click() {
+    if (m_download->Running())
+        m_download->Stop();
+    else if (m_upload->Running())
+        m_upload->Stop();
+}
+
+void TForm1::RunStopped() {
+    NMHTTP1Failure(CmdType{});
+    SetStatus(QStringLiteral("測定を中止しました"));
+}
+
+void TForm1::SetStopEnabled(bool enabled) {
+    S1->setEnabled(enabled);
+    Button5->setEnabled(enabled);
 }
 
 void TForm1::Timer2Timer() {

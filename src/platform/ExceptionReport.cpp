@@ -4,13 +4,26 @@
 
 #include <cstdio>
 
-void InstallExceptionReport() {
-    SetEventErrorSink([](const QString& message) { ShowExceptionMessage(message); });
+namespace {
+std::function<QString(const QString&)>& explainer() {
+    static std::function<QString(const QString&)> e;
+    return e;
+}
+} // namespace
+
+void SetErrorExplainer(std::function<QString(const QString& message)> e) {
+    explainer() = std::move(e);
 }
 
-void ShowExceptionMessage(const QString& message) {
+void InstallExceptionReport() {
+    SetEventErrorSink([](const QString& message) {
+        ShowExceptionMessage(message, explainer() ? explainer()(message) : QString());
+    });
+}
+
+void ShowExceptionMessage(const QString& message, const QString& explanation) {
     try {
-        ShowMessageBox(message, MsgButtons::Ok, MsgIcon::Error);
+        ShowMessageBox(message, MsgButtons::Ok, MsgIcon::Error, explanation);
     } catch (...) {
         std::fprintf(stderr, "quillmet: %s\n", message.toLocal8Bit().constData());
     }

@@ -30,9 +30,10 @@ void CloseOpenDialogs() {
     }
 }
 
-MsgResult ShowMessageBox(const QString& text, MsgButtons buttons, MsgIcon icon) {
+MsgResult ShowMessageBox(const QString& text, MsgButtons buttons, MsgIcon icon,
+                         const QString& informative) {
     if (hook())
-        return hook()(text, buttons);
+        return hook()(text, buttons, informative);
     if (g_suppressed) {
         std::fprintf(stderr, "quillmet: %s\n", text.toLocal8Bit().constData());
         return buttons == MsgButtons::Ok ? MsgResult::Ok : MsgResult::Cancel;
@@ -41,6 +42,8 @@ MsgResult ShowMessageBox(const QString& text, MsgButtons buttons, MsgIcon icon) 
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(QStringLiteral("Quillmet"));
     box.setText(text);
+    if (!informative.isEmpty())
+        box.setInformativeText(informative);
     switch (icon) {
     case MsgIcon::None:
         break;

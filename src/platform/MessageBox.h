@@ -8,13 +8,15 @@ enum class MsgButtons { Ok, OkCancel, RetryCancel };
 enum class MsgResult { Ok, Cancel, Retry };
 enum class MsgIcon { None, Information, Warning, Error };
 
-// Shows a modal message box with the text and waits for the user's answer.
+// Shows a modal message box with the text and waits for the user's answer. An
+// informative text, when given, explains the text in smaller type under it.
 MsgResult ShowMessageBox(const QString& text, MsgButtons buttons = MsgButtons::Ok,
-                         MsgIcon icon = MsgIcon::None);
+                         MsgIcon icon = MsgIcon::None, const QString& informative = {});
 
 // While a hook is installed it receives every message box instead of the screen,
 // and its result is the user's answer.
-using MessageBoxHook = std::function<MsgResult(const QString& text, MsgButtons buttons)>;
+using MessageBoxHook =
+    std::function<MsgResult(const QString& text, MsgButtons buttons, const QString& informative)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 
 // Once the main window has closed no box is shown any more: the text goes to

@@ -7,6 +7,7 @@
 #include "timer/quillmetUnit6.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -38,6 +39,16 @@ void TForm1::StartTimerSchedule(int intervalMs, int gapMs, int perBurst, int bur
     // A run already going on when the schedule starts is not one of its bursts.
     m_burstRemaining = TimerSchedule::NoBurst;
     Timer3->setEnabled(true);
+    ShowNextBurst();
+}
+
+void TForm1::ShowNextBurst() {
+    const QString next =
+        QDateTime::currentDateTime().addMSecs(Timer3->Interval()).toString(QStringLiteral("HH:mm"));
+    const QString text =
+        QStringLiteral("タイマー測定：次回 %1、残り %2回").arg(next, Label52->text());
+    Label8->setToolTip(text);
+    SetStatus(text);
 }
 
 void TForm1::Timer3Timer() {
@@ -90,6 +101,10 @@ void TForm1::StopTimerSchedule() {
     Label50->setText(QStringLiteral("0"));
     Label52->setText(QStringLiteral("0"));
     Edit7->setEnabled(true);
+    // The waiting burst's time goes with the schedule; any other status stays.
+    if (!Label8->toolTip().isEmpty() && StatusText() == Label8->toolTip())
+        SetStatus(QString());
+    Label8->setToolTip(QString());
     m_burstRemaining = TimerSchedule::NoBurst;
 }
 

@@ -79,6 +79,13 @@ TForm6::TForm6(TForm1* mainWindow)
     layout->addLayout(choices);
     layout->addLayout(buttons);
 
+    // Each list is read with the words after it.
+    Label1->setBuddy(ComboBox1);
+    Label2->setBuddy(ComboBox2);
+    Label3->setBuddy(ComboBox3);
+    ComboBox1->setAccessibleName(QStringLiteral("分置きに"));
+    ComboBox2->setAccessibleName(QStringLiteral("回の測定を"));
+    ComboBox3->setAccessibleName(QStringLiteral("回繰り返す"));
     BindHandler(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
     BindHandler(Button2, &QPushButton::clicked, this, &TForm6::Button2Click);
 
@@ -124,6 +131,11 @@ void TForm6::Button1Click() {
         TimerSchedule::IntervalMs(ComboBox1->currentText().toInt(), MsPerMinute), GapMs,
         ComboBox2->currentText().toInt(), ComboBox3->currentText().toInt());
     hide();
+}
+
+void TForm6::reject() {
+    Button2Click();
+    QDialog::reject();
 }
 
 void TForm6::Button2Click() {

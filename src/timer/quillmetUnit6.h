@@ -37,6 +37,10 @@ public:
     int MsPerMinute = TimerSchedule::MsPerMinute;
     int GapMs = TimerSchedule::GapMs;
 
+    // Closing the dialog without ON (Esc, the title bar) does what OFF does: the window
+    // must not stay waiting for a schedule that is not there.
+    void reject() override;
+
 private:
     TForm1* mainWindow() const;
 

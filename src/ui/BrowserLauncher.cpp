@@ -1,5 +1,6 @@
 #include "ui/BrowserLauncher.h"
 
+#include "net/ErrorExplanation.h"
 #include "platform/MessageBox.h"
 
 #include <QCoreApplication>
@@ -188,6 +189,6 @@ void OpenUrlInBrowser(const QString& url) {
     } catch (const Exception& e) {
         ShowMessageBox(QString::fromUtf8(e.ClassName()) + QLatin1Char(' ') +
                            QString::fromUtf8(e.Message()),
-                       MsgButtons::Ok, MsgIcon::Error);
+                       MsgButtons::Ok, MsgIcon::Error, ExplainBrowserFailure(url));
     }
 }

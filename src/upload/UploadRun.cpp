@@ -94,6 +94,17 @@ void UploadRun::Close() {
         ClientSocket3->Socket()->DropConnection();
 }
 
+void UploadRun::Stop() {
+    if (!Smtp.Running())
+        return;
+    SmtpSilenceTimer->setEnabled(false);
+    // Stopped first, so that the disconnect event finds no dialogue to report.
+    Smtp.Stop();
+    ClientSocket3->Deactivate();
+    ClientSocket3->Socket()->DropConnection();
+    emit stopped();
+}
+
 void UploadRun::ClientSocket3Connect(QObject*, TCustomWinSocket*) {
     m_connectTick = Tick();
     emit statusChanged(QStringLiteral("SMTP通信中"));

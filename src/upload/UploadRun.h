@@ -49,6 +49,9 @@ public:
     bool Running() const noexcept { return Smtp.Running(); }
     // Ends the connection, or a lookup or connect under way (the window is closing).
     void Close();
+    // The user's stop: closes the connection, or a lookup or connect under way, without a
+    // result; only stopped() is reported. Nothing happens when no upload is going on.
+    void Stop();
 
     std::int32_t RoundIndex() const noexcept { return m_roundIndex; }
     std::int32_t RoundBytes() const noexcept { return m_roundBytes; }
@@ -73,6 +76,8 @@ signals:
     void finished(const UploadResult& result);
     // The connection never came up; the socket has reported why.
     void connectFailed();
+    // Stop() ended the upload.
+    void stopped();
 
 private:
     void SocketError(TCustomWinSocket* Socket, bool connectFailed);

@@ -18,6 +18,7 @@ void TForm1::ConnectUpload() {
     connect(m_upload, &UploadRun::logAppended, this, &TForm1::AppendLog);
     connect(m_upload, &UploadRun::finished, this, &TForm1::ShowUploadResult);
     connect(m_upload, &UploadRun::connectFailed, this, &TForm1::UploadEnded);
+    connect(m_upload, &UploadRun::stopped, this, &TForm1::RunStopped);
 }
 
 void TForm1::StartUpload() {
@@ -44,6 +45,7 @@ void TForm1::StartUpload() {
     RichEdit1->show();
     Button1->setEnabled(false);
     E1->setEnabled(false);
+    SetStopEnabled(true);
     m_upload->Start(server, address, Edit6->text());
 }
 
@@ -79,6 +81,7 @@ void TForm1::ShowUploadResult(const UploadResult& result) {
 }
 
 void TForm1::UploadEnded() {
+    SetStopEnabled(false);
     Button1->setEnabled(true);
     E1->setEnabled(true);
     Label9->clear();
@@ -103,6 +106,9 @@ void TForm1::AppendLog(const QString& text) {
 void TForm1::SMTPB1Click() {
     Label6->setText(QStringLiteral("送信量"));
     Label7->setText(QStringLiteral("推定送信スピード"));
+    Edit2->setAccessibleName(QStringLiteral("送信量 (byte)"));
+    Edit5->setAccessibleName(QStringLiteral("推定送信スピード (kbps)"));
+    Edit9->setAccessibleName(QStringLiteral("推定送信スピード (Mbps)"));
     Label6->adjustSize();
     Label7->adjustSize();
     SMTPB1->setChecked(true);
@@ -119,6 +125,9 @@ void TForm1::SMTPB1Click() {
 void TForm1::WEBB1Click() {
     Label6->setText(QStringLiteral("受信量"));
     Label7->setText(QStringLiteral("推定受信スピード"));
+    Edit2->setAccessibleName(QStringLiteral("受信量 (byte)"));
+    Edit5->setAccessibleName(QStringLiteral("推定受信スピード (kbps)"));
+    Edit9->setAccessibleName(QStringLiteral("推定受信スピード (Mbps)"));
     Label6->adjustSize();
     Label7->adjustSize();
     SMTPB1->setChecked(false);

@@ -248,7 +248,7 @@ private slots:
         QCOMPARE(names(form.File1), QStringList({"X1", "N7", "Exit1"}));
         QCOMPARE(names(form.Edit4),
                  QStringList({"N5", "L1", "D2", "G1", "N4", "C1", "N9", "onoffR1", "T1"}));
-        QCOMPARE(names(form.N1), QStringList({"E1", "N3", "TimerMeas"}));
+        QCOMPARE(names(form.N1), QStringList({"E1", "S1", "N3", "TimerMeas"}));
         QCOMPARE(names(form.K1), QStringList({"FTTH1", "ADSLU1", "ISDNI1", "N11", "URLH1"}));
         QCOMPARE(names(form.Help1),
                  QStringList({"Tutorial1", "N8", "WebW1", "KAVJOURNALWebB1", "N6", "About1"}));

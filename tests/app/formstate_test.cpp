@@ -234,7 +234,7 @@ private slots:
         QVERIFY(QDir().mkpath(kStateFile + QStringLiteral("/blocker"))); // no file can replace it
         MessageRecorder restoresTheHook;
         int asked = 0;
-        SetMessageBoxHook([&](const QString& text, MsgButtons buttons) {
+        SetMessageBoxHook([&](const QString& text, MsgButtons buttons, const QString&) {
             ++asked;
             if (!text.contains(kStateFile) || buttons != MsgButtons::RetryCancel)
                 return MsgResult::Cancel;

@@ -82,6 +82,11 @@ private slots:
         QVERIFY2(boxes.texts().first().startsWith(QStringLiteral("EBrowserError ")),
                  qPrintable(boxes.texts().first()));
         QVERIFY2(boxes.texts().first().contains(fragment), qPrintable(boxes.texts().first()));
+        // Underneath, the URL to open by hand.
+        const QString byHand =
+            QStringLiteral("ブラウザを起動できませんでした。%1 をブラウザで直接開いてください。")
+                .arg(url);
+        QCOMPARE(boxes.informativeTexts().first(), url.isEmpty() ? QString() : byHand);
     }
 
     void failureRaisesEBrowserError() {

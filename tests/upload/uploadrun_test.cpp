@@ -101,6 +101,30 @@ private slots:
         QCOMPARE(journal.statuses.last(), QStringLiteral("測定終了"));
     }
 
+    void stopClosesTheConnectionWithoutAResult() {
+        EventErrorRecorder errors;
+        SmtpPeer peer;
+        peer.setScript({SmtpPeer::reply("220 ready\r\n"), SmtpPeer::silence()});
+        UploadRun run;
+        run.ClientSocket3->setPort(peer.port());
+        Journal journal(run);
+        bool stopped = false;
+        QObject::connect(&run, &UploadRun::stopped, [&stopped] { stopped = true; });
+        run.Start(QStringLiteral("127.0.0.1"), kAddress, QString());
+        QTRY_VERIFY_WITH_TIMEOUT(peer.commands().size() == 1, kRunTimeoutMs); // Helo, unanswered
+        run.Stop();
+        QVERIFY(stopped);
+        QVERIFY(!run.Running());
+        QTRY_VERIFY(peer.clientClosed());
+        QTest::qWait(50);
+        QVERIFY(!journal.ended);
+        QVERIFY(!run.SmtpSilenceTimer->Enabled());
+        QCOMPARE(errors.texts(), QStringList{});
+        stopped = false;
+        run.Stop(); // nothing more to stop
+        QVERIFY(!stopped);
+    }
+
     void aRefusedConnectionIsReportedThroughTheSinkAndEndsTheRun() {
         EventErrorRecorder errors;
         UploadRun run;

@@ -230,6 +230,7 @@ TForm7::TForm7(QWidget* parent)
     Stack1 = new QStackedWidget(this);
     Stack1->setObjectName(QStringLiteral("Stack1"));
     ChartView1 = new QChartView(Chart1, Stack1);
+    ChartView1->setAccessibleName(QStringLiteral("測定履歴のグラフ"));
     ChartView1->setObjectName(QStringLiteral("ChartView1"));
     ChartView1->setRenderHint(QPainter::Antialiasing);
     ChartView1->setMinimumSize(360, 240);

@@ -22,6 +22,7 @@ TForm3::TForm3(QWidget* parent)
 
     Memo1 = Named(new QPlainTextEdit(this), "Memo1");
     Memo1->setReadOnly(true);
+    Memo1->setAccessibleName(QStringLiteral("使い方"));
     Memo1->setFrameShape(QFrame::NoFrame);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -1,19 +1,24 @@
 // The keyboard and the stop command of the main window, and closing the timer dialog.
 #include "app/quillmetUnit1.h"
+#include "history/quillmetUnit7.h"
 #include "net/ScktComp.h"
 #include "platform/WindowTimer.h"
 #include "support/MessageRecorder.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempWorkDir.h"
 #include "timer/quillmetUnit6.h"
+#include "ui/quillmetUnit2.h"
+#include "ui/quillmetUnit3.h"
 #include "upload/quillmetUnit4.h"
 
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QtTest>
@@ -291,6 +296,36 @@ private slots:
 
         TForm6 dialog{&form};
         QCOMPARE(name(dialog.ComboBox1), QStringLiteral("分置きに"));
+    }
+
+    void everyControlOfTheOtherWindowsHasAName() {
+        TForm1 form;
+        TForm2 about{&form};
+        TForm3 usage{&form};
+        TForm4 caution{&form};
+        TForm6 timer{&form};
+        TForm7 chart{&form};
+        for (QWidget* window :
+             std::initializer_list<QWidget*>{&about, &usage, &caution, &timer, &chart}) {
+            for (QWidget* w : window->findChildren<QWidget*>()) {
+                const bool control =
+                    qobject_cast<QLineEdit*>(w) || qobject_cast<QPushButton*>(w) ||
+                    qobject_cast<QComboBox*>(w) ||
+                    (qobject_cast<QAbstractScrollArea*>(w) && !w->objectName().isEmpty());
+                if (!control || !w->isVisibleTo(window))
+                    continue;
+                QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+                QVERIFY2(iface && !iface->text(QAccessible::Name).isEmpty(),
+                         qPrintable(window->objectName() + QLatin1Char('.') + w->objectName()));
+            }
+        }
+        QCOMPARE(QAccessible::queryAccessibleInterface(usage.Memo1)->text(QAccessible::Name),
+                 QStringLiteral("使い方"));
+        // On Linux a combo box reads out its item; its label comes through the relation.
+        const auto labels =
+            QAccessible::queryAccessibleInterface(chart.ComboBox1)->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels.front().first->text(QAccessible::Name), QStringLiteral("ホスト"));
     }
 
     void aNewRecordIsToldInWordsNotOnlyByColour() {

@@ -4,6 +4,7 @@
 #include "app/Tpf0.h"
 #include "cli/CliProcess.h"
 #include "support/ProcessSignals.h"
+#include "support/SampleHostScript.h"
 #include "support/ScriptedPeer.h"
 
 #include <QFile>
@@ -24,18 +25,6 @@ const QString kSample = QStringLiteral("qm4M.jpg"); // not too small even on loo
 
 QString binaryDir() {
     return qEnvironmentVariable("QM_BINARY_DIR");
-}
-
-int sampleHost(const QString& command, const QProcessEnvironment& env, QString* output) {
-    QProcess script;
-    script.setProcessEnvironment(env);
-    script.setProcessChannelMode(QProcess::MergedChannels);
-    script.start(
-        QStringLiteral("bash"),
-        {qEnvironmentVariable("QM_SOURCE_DIR") + QStringLiteral("/scripts/sample-host"), command});
-    const bool done = script.waitForFinished(60000);
-    *output = QString::fromLocal8Bit(script.readAll());
-    return done && script.exitStatus() == QProcess::NormalExit ? script.exitCode() : -1;
 }
 
 // The window's history line: mark and host, date(weekday) time, then the four value pairs.
@@ -79,28 +68,16 @@ private slots:
     void initTestCase() {
         QVERIFY2(QFileInfo(binaryDir() + QStringLiteral("/quillmet-cli")).isExecutable(),
                  "build/quillmet-cli is missing");
-        m_hostEnv = QProcessEnvironment::systemEnvironment();
-        m_hostEnv.insert(QStringLiteral("QM_BUILD_DIR"), binaryDir());
-        m_hostEnv.insert(QStringLiteral("QM_SAMPLE_HOST_DIR"), m_hostDir);
-        QString out;
-        sampleHost(QStringLiteral("stop"), m_hostEnv, &out);
-        for (int attempt = 0; attempt < 5 && m_port == 0; ++attempt) {
-            const quint16 port = ClosedPort();
-            m_hostEnv.insert(QStringLiteral("QM_SAMPLE_PORT"), QString::number(port));
-            if (sampleHost(QStringLiteral("start"), m_hostEnv, &out) == 0)
-                m_port = port;
-            else if (!out.contains(QLatin1String("Address already in use")))
-                QFAIL(qPrintable(QStringLiteral("sample-host start: ") + out));
-        }
-        QVERIFY2(m_port != 0, "no free port for the sample host");
+        const QString failure = m_host.Start();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        m_port = m_host.Port();
         m_url = QStringLiteral("http://localhost:%1/qm/%2").arg(m_port).arg(kSample);
         m_size = QFileInfo(m_hostDir + QStringLiteral("/www/qm/") + kSample).size();
         QCOMPARE(m_size, qint64(4194304));
     }
     void cleanupTestCase() {
-        QString out;
         if (m_port != 0)
-            QCOMPARE(sampleHost(QStringLiteral("stop"), m_hostEnv, &out), 0);
+            QCOMPARE(m_host.Run(QStringLiteral("stop")), 0);
     }
     void init() {
         QVERIFY(m_dir.emplace().isValid());
@@ -308,7 +285,7 @@ private:
     }
 
     const QString m_hostDir = binaryDir() + QStringLiteral("/cli-sample-host");
-    QProcessEnvironment m_hostEnv;
+    SampleHostScript m_host{binaryDir(), m_hostDir};
     quint16 m_port = 0;
     QString m_url;
     qint64 m_size = 0;

@@ -2,6 +2,7 @@
 // sample host (scripts/sample-host on a port of its own), ended with SIGTERM, qm1.dat read back.
 #include "app/StateFile.h"
 #include "support/ProcessSignals.h"
+#include "support/SampleHostScript.h"
 #include "support/ScriptedPeer.h"
 
 #include <QDateTime>
@@ -31,9 +32,6 @@ constexpr double kLoopbackMaxMbps = 1e6; // 1 Tbit/s: far beyond any loopback co
 constexpr int kBoxSettle = 1000;         // ms: a refused connect and its box take a few
 constexpr qint64 kSignalExitMs = 2000;   // ms from a termination signal to the end, at most
 
-QString sourceDir() {
-    return qEnvironmentVariable("QM_SOURCE_DIR");
-}
 QString binaryDir() {
     return qEnvironmentVariable("QM_BINARY_DIR");
 }
@@ -52,23 +50,6 @@ std::optional<FileStamp> stampOf(const QString& path) {
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return std::nullopt;
     return FileStamp{st.st_ino, st.st_mtim};
-}
-
-// scripts/sample-host with the given command; the output goes to *output.
-int sampleHost(const QString& command, const QProcessEnvironment& env, QString* output) {
-    QProcess script;
-    script.setProcessEnvironment(env);
-    script.setProcessChannelMode(QProcess::MergedChannels);
-    script.start(QStringLiteral("bash"),
-                 {sourceDir() + QStringLiteral("/scripts/sample-host"), command});
-    if (!script.waitForFinished(60000)) {
-        script.kill();
-        script.waitForFinished();
-        *output = QStringLiteral("sample-host %1 did not finish in 60 s").arg(command);
-        return -1;
-    }
-    *output = QString::fromLocal8Bit(script.readAll());
-    return script.exitStatus() == QProcess::NormalExit ? script.exitCode() : -1;
 }
 
 // build/quillmet with arguments, headless, in a directory; killed if the test ends first.
@@ -239,24 +220,10 @@ private slots:
     void initTestCase() {
         QVERIFY2(QFileInfo(binaryDir() + QStringLiteral("/quillmet")).isExecutable(),
                  "build/quillmet is missing");
-        m_hostEnv = QProcessEnvironment::systemEnvironment();
-        m_hostEnv.insert(QStringLiteral("QM_BUILD_DIR"), binaryDir());
-        m_hostEnv.insert(QStringLiteral("QM_SAMPLE_HOST_DIR"), m_hostDir);
-        QString out;
-        // A host left running by a test that was killed would hold the folder.
-        sampleHost(QStringLiteral("stop"), m_hostEnv, &out);
-        // A free port now may be taken a moment later: try a few.
-        for (int attempt = 0; attempt < 5 && m_port == 0; ++attempt) {
-            const quint16 port = ClosedPort();
-            m_hostEnv.insert(QStringLiteral("QM_SAMPLE_PORT"), QString::number(port));
-            const int code = sampleHost(QStringLiteral("start"), m_hostEnv, &out);
-            if (code == 0)
-                m_port = port;
-            else if (!out.contains(QLatin1String("Address already in use")))
-                QFAIL(qPrintable(QStringLiteral("sample-host start: ") + out));
-        }
-        QVERIFY2(m_port != 0, "no free port for the sample host");
-        qInfo("%s", qPrintable(out.trimmed()));
+        const QString failure = m_host.Start();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        m_port = m_host.Port();
+        qInfo("%s", qPrintable(m_host.Output().trimmed()));
         m_sampleSize = QFileInfo(m_hostDir + QStringLiteral("/www/qm/") + kSample).size();
         QCOMPARE(m_sampleSize, qint64(4194304));
     }
@@ -264,8 +231,7 @@ private slots:
     void cleanupTestCase() {
         if (m_port == 0)
             return;
-        QString out;
-        QCOMPARE(sampleHost(QStringLiteral("stop"), m_hostEnv, &out), 0);
+        QCOMPARE(m_host.Run(QStringLiteral("stop")), 0);
     }
 
     void init() {
@@ -505,7 +471,7 @@ private:
     }
 
     const QString m_hostDir = binaryDir() + QStringLiteral("/e2e-sample-host");
-    QProcessEnvironment m_hostEnv;
+    SampleHostScript m_host{binaryDir(), m_hostDir};
     quint16 m_port = 0;
     qint64 m_sampleSize = 0;
     std::optional<QTemporaryDir> m_dir;

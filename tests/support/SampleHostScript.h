@@ -1,0 +1,26 @@
+// scripts/sample-host driven from a test: a folder of its own and a free port.
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+
+class SampleHostScript final {
+public:
+    // hostDir becomes QM_SAMPLE_HOST_DIR; make-samples is taken from buildDir.
+    SampleHostScript(const QString& buildDir, const QString& hostDir);
+
+    // Stops a host left running by a test that was killed, then starts on a free port. A free
+    // port now may be taken a moment later, so a few are tried. Empty on success, else why not.
+    QString Start();
+    // The script's exit code for the command (-1 when it did not finish in 60 s).
+    int Run(const QString& command);
+
+    quint16 Port() const noexcept { return m_port; }
+    // What the script printed for the last command.
+    const QString& Output() const noexcept { return m_output; }
+
+private:
+    QProcessEnvironment m_env;
+    quint16 m_port = 0;
+    QString m_output;
+};

@@ -49,7 +49,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     QStringList boxes;
-    SetMessageBoxHook([&boxes](const QString& text, MsgButtons) {
+    SetMessageBoxHook([&boxes](const QString& text, MsgButtons, const QString&) {
         boxes << text;
         return MsgResult::Ok;
     });

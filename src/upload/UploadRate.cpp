@@ -1,6 +1,6 @@
 #include "upload/UploadRate.h"
 
-long double UploadBytesPerSecond(std::int32_t bytes, std::int32_t transferMs) {
-    const long double ms = transferMs < 1 ? 1.0L : static_cast<long double>(transferMs);
-    return static_cast<long double>(bytes) / ms * 1000;
+long double UploadBytesPerSecond(std::int32_t bytes, std::int64_t transferMicros) {
+    const long double micros = transferMicros < 1 ? 1.0L : static_cast<long double>(transferMicros);
+    return static_cast<long double>(bytes) / micros * 1000000;
 }

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-// Bytes per second: bytes ÷ ms × 1000 in extended precision, the division first. A
-// transfer the tick counter could not see (under 1 ms) counts as 1 ms, so the rate
-// stays finite and reads as a lower bound.
-long double UploadBytesPerSecond(std::int32_t bytes, std::int32_t transferMs);
+// Bytes per second: bytes ÷ µs × 1,000,000 in extended precision, the division first. A
+// transfer the clock could not see (under 1 µs) counts as 1 µs, so the rate stays finite
+// and reads as a lower bound.
+long double UploadBytesPerSecond(std::int32_t bytes, std::int64_t transferMicros);

@@ -147,13 +147,16 @@ void UploadRun::ClientSocket3Disconnect(QObject*, TCustomWinSocket*) {
     r.measured = Smtp.TransferEnded() && !Smtp.ReplyTooLong();
     Smtp.Stop();
 
-    std::int32_t transferMs = 0;
+    // The ticks are milliseconds; the transfer time is taken at the same two moments from
+    // the microsecond clock, as a download round's is: at 100 Mbit/s the body takes 25 ms.
+    std::int64_t transferMicros = 0;
     if (r.measured)
-        transferMs = TickDiff(m_transferEndTick, m_transferStartTick);
+        transferMicros = m_transferEndMicros - m_transferStartMicros;
     if (r.connected)
         m_connectTimes[0] = TickDiff(m_connectTick, m_runStartTick);
-    m_speeds[0] = r.measured ? UploadBytesPerSecond(m_roundBytes, transferMs) : 0;
+    m_speeds[0] = r.measured ? UploadBytesPerSecond(m_roundBytes, transferMicros) : 0;
     m_runStartTick = m_connectTick = m_transferStartTick = m_transferEndTick = 0;
+    m_transferStartMicros = m_transferEndMicros = 0;
 
     r.connectMs = m_connectTimes[0];
     r.connectText = r.connected ? QString::number(m_connectTimes[0]) : QString();
@@ -199,6 +202,7 @@ void UploadRun::SocketError(TCustomWinSocket* Socket, bool connectFailed) {
 void UploadRun::ApplyOutcome(const SmtpOutcome& outcome) {
     if (outcome.transferEnded) {
         m_transferEndTick = Tick();
+        m_transferEndMicros = TickMicros();
         emit statusChanged(QStringLiteral("終了処理中"));
     }
     if (outcome.bodyStarted)
@@ -209,6 +213,7 @@ void UploadRun::ApplyOutcome(const SmtpOutcome& outcome) {
         // The body is built and logged; only handing it over is timed.
         m_roundBytes = 0;
         m_transferStartTick = Tick();
+        m_transferStartMicros = TickMicros();
     }
 }
 

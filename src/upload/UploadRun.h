@@ -89,6 +89,8 @@ private:
     std::uint32_t m_connectTick = 0;
     std::uint32_t m_transferStartTick = 0;
     std::uint32_t m_transferEndTick = 0;
+    std::int64_t m_transferStartMicros = 0;
+    std::int64_t m_transferEndMicros = 0;
     std::int32_t m_roundIndex = 0;
     std::array<std::int32_t, 5> m_connectTimes{};
     std::array<long double, 5> m_speeds{};

@@ -8,6 +8,14 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 const QByteArray kAccept1 =
@@ -69,6 +77,78 @@ struct EventLog {
         return out;
     }
 };
+
+// Serves each reply on one connection, in order, from a child process: the client under
+// test then shares no memory or event loop with its peer.
+struct ForkedPeer {
+    quint16 port = 0;
+    pid_t pid = -1;
+
+    explicit ForkedPeer(const QList<QByteArray>& replies) {
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(listener, 4) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            if (listener >= 0)
+                ::close(listener);
+            return;
+        }
+        pid = ::fork();
+        if (pid == 0) {
+            for (const QByteArray& reply : replies) {
+                const int connection = ::accept(listener, nullptr, nullptr);
+                if (connection < 0)
+                    ::_exit(1);
+                // The request ends with an empty line.
+                std::string request;
+                char chunk[4096];
+                while (request.find("\r\n\r\n") == std::string::npos) {
+                    const ssize_t n = ::recv(connection, chunk, sizeof chunk, 0);
+                    if (n <= 0)
+                        ::_exit(1);
+                    request.append(chunk, static_cast<std::size_t>(n));
+                }
+                for (qsizetype sent = 0; sent < reply.size();) {
+                    const ssize_t n =
+                        ::send(connection, reply.constData() + sent,
+                               static_cast<std::size_t>(reply.size() - sent), MSG_NOSIGNAL);
+                    if (n <= 0)
+                        ::_exit(1);
+                    sent += n;
+                }
+                ::close(connection);
+            }
+            ::_exit(0);
+        }
+        ::close(listener);
+        if (pid > 0)
+            port = ntohs(address.sin_port);
+    }
+    ~ForkedPeer() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    // Whether the child served every reply and ended.
+    bool finished() {
+        int status = 0;
+        if (pid <= 0 || ::waitpid(pid, &status, 0) != pid)
+            return false;
+        pid = -1;
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+};
+
+long MinorFaults() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
 
 } // namespace
 
@@ -163,6 +243,42 @@ private slots:
         QCOMPARE(seen.last(), 5000);
         for (int i = 1; i < seen.size(); ++i)
             QVERIFY(seen[i] > seen[i - 1]);
+    }
+
+    // A run fetches the same file five times: the body's storage is kept, so the later
+    // rounds write into memory the first one already touched. The peer is another process,
+    // so the page faults counted here are the client's alone.
+    void laterGetsReuseTheBodyStorage() {
+        const int size = 16 * 1024 * 1024;
+        QByteArray first(size, 'a');
+        QByteArray second(size, 'b');
+        second[size / 2] = 'c';
+        const QByteArray header =
+            "HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(size) + "\r\n\r\n";
+        ForkedPeer peer({header + first, header + second, Reply("HTTP/1.0 200 OK", "small")});
+        QVERIFY(peer.port != 0);
+        const std::string url = "http://127.0.0.1:" + std::to_string(peer.port) + "/qm16M.jpg";
+        TNMHTTP http;
+        http.TimeOut = 10000;
+
+        http.Get(url);
+        QVERIFY(QByteArray::fromStdString(http.Body) == first);
+        const std::size_t capacity = http.Body.capacity();
+        QVERIFY(capacity >= std::size_t(size));
+
+        const long faultsBefore = MinorFaults();
+        http.Get(url);
+        const long faults = MinorFaults() - faultsBefore;
+        QVERIFY(QByteArray::fromStdString(http.Body) == second);
+        QCOMPARE(http.Body.capacity(), capacity);
+        // Fresh storage would take one fault per 4 KiB page: 4,096 here.
+        QVERIFY2(faults < 400, qPrintable(QString::number(faults)));
+
+        // A smaller reply neither shrinks nor moves it.
+        http.Get(url);
+        QCOMPARE(http.Body, std::string("small"));
+        QCOMPARE(http.Body.capacity(), capacity);
+        QVERIFY(peer.finished());
     }
 
     void contentLengthIsReadAsWritten_data() {

@@ -314,25 +314,30 @@ private slots:
 
     void rate_data() {
         QTest::addColumn<int>("bytes");
-        QTest::addColumn<int>("ms");
+        QTest::addColumn<qint64>("micros");
         QTest::addColumn<QString>("kbps");
         QTest::addColumn<QString>("mbps");
-        QTest::newRow("2,000 ms") << 312100 << 2000 << "1219.1"
+        QTest::newRow("2,000 ms") << 312100 << qint64(2000000) << "1219.1"
                                   << "1.191";
-        QTest::newRow("whole body, 250 ms") << 318089 << 250 << "9940.3"
+        QTest::newRow("whole body, 250 ms") << 318089 << qint64(250000) << "9940.3"
                                             << "9.707";
-        // The tick did not advance: counted as one tick, never infinite.
-        QTest::newRow("0 ms") << 1024 << 0 << "8000.0"
-                              << "7.813";
-        QTest::newRow("nothing sent") << 0 << 0 << "0.0"
+        // About 100 Mbit/s: whole milliseconds (25 or 26) would read 99400.9 or 95577.8.
+        QTest::newRow("25.447 ms") << 318083 << qint64(25447) << "97654.9"
+                                   << "95.366";
+        QTest::newRow("25.999 ms") << 318083 << qint64(25999) << "95581.5"
+                                   << "93.341";
+        // The clock did not advance: counted as one microsecond, never infinite.
+        QTest::newRow("0 us") << 1024 << qint64(0) << "8000000.0"
+                              << "7812.500";
+        QTest::newRow("nothing sent") << 0 << qint64(0) << "0.0"
                                       << "0.000";
     }
     void rate() {
         QFETCH(int, bytes);
-        QFETCH(int, ms);
+        QFETCH(qint64, micros);
         QFETCH(QString, kbps);
         QFETCH(QString, mbps);
-        const long double rate = UploadBytesPerSecond(bytes, ms);
+        const long double rate = UploadBytesPerSecond(bytes, micros);
         QVERIFY(std::isfinite(rate));
         QCOMPARE(RoundKbpsText(rate), kbps);
         QCOMPARE(RoundMbpsText(rate), mbps);

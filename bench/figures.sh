@@ -103,3 +103,34 @@ busy_percent() {
         if (total <= 0) { print "n/a"; exit }
         printf "%.0f\n", 100 * (total - idle) / total }'
 }
+
+# The token bucket's depth for a shaped rate (Mbit/s): 32 kbit up to 200 Mbit/s. From 1000
+# Mbit/s up a bucket that small lets tbf fall far short of its rate (1000 Mbit/s gave 550 to
+# 600 with curl), so the bucket holds 4 ms of the rate.
+tbf_burst() {
+    awk -v r="$1" 'BEGIN { if (r >= 1000) printf "%dkbit\n", r * 4; else print "32kbit" }'
+}
+
+# The verdict on one shaped reading from its three ratios (Quillmet/curl, Quillmet/limit,
+# curl/limit): within 2 % of curl's always, and within 3 % of the limit where curl comes
+# within 3 % of it. Where curl falls short the path is the limit, not the program. Prints
+# "holds", "holds, path short" or "fails".
+shaped_verdict() {
+    awk -v qc="$1" -v ql="$2" -v cl="$3" 'BEGIN {
+        if (qc == "n/a" || ql == "n/a" || cl == "n/a") { print "fails"; exit }
+        near_curl = qc >= 0.98 && qc <= 1.02
+        short = cl < 0.97
+        near_limit = ql >= 0.97 && ql <= 1.03
+        if (!near_curl || (!short && !near_limit)) print "fails"
+        else if (short) print "holds, path short"
+        else print "holds" }'
+}
+
+# "run round bytes_per_s" for every round of quillmet-cli --json records on standard input.
+round_speeds() {
+    grep -o '"rounds":\[[^]]*\]' | awk '{
+        run++
+        n = split($0, parts, "\"bytes_per_s\":")
+        for (i = 2; i <= n; i++) { v = parts[i]; sub(/[,}].*/, "", v); print run, i - 1, v }
+    }'
+}

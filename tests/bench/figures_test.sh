@@ -71,5 +71,20 @@ fails "cpu after the last sample" bash -c "source \"\$QM_SOURCE_DIR/bench/figure
 
 check "machine busy" 25 "$(busy_percent 'cpu 100 0 100 600 200 0 0 0 0 0' 'cpu 150 0 150 800 300 0 0 0 0 0')"
 
+check "bucket below a gigabit" 32kbit "$(tbf_burst 200)"
+check "bucket at 1000 Mbit/s holds 4 ms" 4000kbit "$(tbf_burst 1000)"
+check "bucket at 2500 Mbit/s holds 4 ms" 10000kbit "$(tbf_burst 2500)"
+
+check "near curl and the limit" holds "$(shaped_verdict 1.0150 0.9750 0.9810)"
+check "curl short: judged against curl alone" "holds, path short" "$(shaped_verdict 1.0100 0.9500 0.9400)"
+check "far from curl" fails "$(shaped_verdict 1.0300 1.0000 0.9700)"
+check "curl reaches the limit, Quillmet does not" fails "$(shaped_verdict 0.9850 0.9650 0.9800)"
+check "over the limit" fails "$(shaped_verdict 1.0100 1.0400 1.0300)"
+check "a missing ratio" fails "$(shaped_verdict n/a 1.0 1.0)"
+
+record='{"bytes":4194304,"kind":"download","rounds":[{"bytes_per_s":901419299.377,"kbps":7042338.3},{"bytes_per_s":12.5,"kbps":0.1}],"url":"http://x/"}'
+check "round speeds of two records" $'1 1 901419299.377\n1 2 12.5\n2 1 901419299.377\n2 2 12.5' \
+    "$(printf '%s\n%s\n' "$record" "$record" | round_speeds)"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -104,11 +104,22 @@ busy_percent() {
         printf "%.0f\n", 100 * (total - idle) / total }'
 }
 
-# The token bucket's depth for a shaped rate (Mbit/s): 32 kbit up to 200 Mbit/s. From 1000
-# Mbit/s up a bucket that small lets tbf fall far short of its rate (1000 Mbit/s gave 550 to
-# 600 with curl), so the bucket holds 4 ms of the rate.
+# The token bucket's depth for a shaped rate (Mbit/s): 4 ms of the rate, at least 32 kbit. A
+# smaller bucket loses tokens whenever the kernel's timer comes late: at 20 Mbit/s a 32 kbit
+# bucket read 16.5 to 19.1 Mbit/s, an 80 kbit one 19.09 to 19.17, and at 1000 Mbit/s 32 kbit
+# gave 550 to 600.
 tbf_burst() {
-    awk -v r="$1" 'BEGIN { if (r >= 1000) printf "%dkbit\n", r * 4; else print "32kbit" }'
+    awk -v r="$1" 'BEGIN { k = r * 4; if (k < 32) k = 32; printf "%dkbit\n", k }'
+}
+
+# The most a transfer of BYTES can read through a bucket of BURST kbit at RATE Mbit/s (bit/s):
+# the bucket is full after a pause, so its payload leaves at once and the rest at the goodput.
+shaped_limit_bps() {
+    awk -v r="$1" -v b="$2" -v k="$3" 'BEGIN {
+        g = r * 1e6 * 1448 / 1514
+        head = k * 1000 / 8 * 1448 / 1514
+        if (head >= b) { print "shaped_limit_bps: the bucket holds the whole transfer" > "/dev/stderr"; exit 1 }
+        printf "%.1f\n", g * b / (b - head) }'
 }
 
 # The verdict on one shaped reading from its three ratios (Quillmet/curl, Quillmet/limit,
@@ -133,4 +144,38 @@ round_speeds() {
         n = split($0, parts, "\"bytes_per_s\":")
         for (i = 2; i <= n; i++) { v = parts[i]; sub(/[,}].*/, "", v); print run, i - 1, v }
     }'
+}
+
+# Per mail in a capture of `tcpdump -tt -nn -x 'tcp port 25'` (any snap length) on standard
+# input: "wire_ms
+# server_ms", where wire_ms runs from the first to the last packet of the body as the server
+# saw them (after its 354 reply) and server_ms from that last packet to the server's 250.
+smtp_times() {
+    awk '
+        function nibble(c) { return index("0123456789abcdef", c) - 1 }
+        function flush(   ip, tcp, payload, from_server) {
+            if (t == "") return
+            # The capture may be cut short: the payload starts after the IP and TCP headers.
+            ip = nibble(substr(hex, 2, 1)) * 4
+            tcp = nibble(substr(hex, (ip + 12) * 2 + 1, 1)) * 4
+            payload = substr(hex, (ip + tcp) * 2 + 1)
+            from_server = src ~ /\.25$/
+            if (len > 0 && from_server && payload ~ /^333534/) { body = 1; first = ""; last = "" }
+            else if (len > 0 && from_server && payload ~ /^323530/ && body && last != "") {
+                printf "%.3f %.3f\n", (last - first) * 1000, (t - last) * 1000
+                body = 0
+            } else if (len > 0 && !from_server && body) {
+                if (first == "") first = t
+                last = t
+            }
+            t = ""
+        }
+        /^[0-9]+\.[0-9]+ IP / {
+            flush()
+            t = $1; src = $3; hex = ""; len = 0
+            if (match($0, /length [0-9]+/)) len = substr($0, RSTART + 7, RLENGTH - 7) + 0
+            next
+        }
+        /^[ \t]+0x[0-9a-f]+:/ { for (i = 2; i <= NF; i++) hex = hex $i }
+        END { flush() }'
 }

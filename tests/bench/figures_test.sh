@@ -71,9 +71,14 @@ fails "cpu after the last sample" bash -c "source \"\$QM_SOURCE_DIR/bench/figure
 
 check "machine busy" 25 "$(busy_percent 'cpu 100 0 100 600 200 0 0 0 0 0' 'cpu 150 0 150 800 300 0 0 0 0 0')"
 
-check "bucket below a gigabit" 32kbit "$(tbf_burst 200)"
-check "bucket at 1000 Mbit/s holds 4 ms" 4000kbit "$(tbf_burst 1000)"
+check "bucket at 1 Mbit/s is at least 32 kbit" 32kbit "$(tbf_burst 1)"
+check "bucket at 20 Mbit/s holds 4 ms" 80kbit "$(tbf_burst 20)"
 check "bucket at 2500 Mbit/s holds 4 ms" 10000kbit "$(tbf_burst 2500)"
+# 512,000 bytes at 1 Mbit/s, 4,000 bytes of bucket (3,825.6 of payload) ahead:
+# 956,406.87 x 512,000 / 508,174.37.
+check "limit with the bucket's head start" 963606.9 "$(shaped_limit_bps 1 512000 32)"
+check "a bucket of nothing changes nothing" 19128137.4 "$(shaped_limit_bps 20 4194304 0)"
+fails "a bucket larger than the transfer" shaped_limit_bps 2500 1000000 10000
 
 check "near curl and the limit" holds "$(shaped_verdict 1.0150 0.9750 0.9810)"
 check "curl short: judged against curl alone" "holds, path short" "$(shaped_verdict 1.0100 0.9500 0.9400)"
@@ -85,6 +90,39 @@ check "a missing ratio" fails "$(shaped_verdict n/a 1.0 1.0)"
 record='{"bytes":4194304,"kind":"download","rounds":[{"bytes_per_s":901419299.377,"kbps":7042338.3},{"bytes_per_s":12.5,"kbps":0.1}],"url":"http://x/"}'
 check "round speeds of two records" $'1 1 901419299.377\n1 2 12.5\n2 1 901419299.377\n2 2 12.5' \
     "$(printf '%s\n%s\n' "$record" "$record" | round_speeds)"
+
+# A server's 354, two body packets 10 ms apart, its 250 4 ms after the last (IP and TCP
+# headers of 20 + 32 bytes before each payload, as tcpdump -x prints them).
+capture='1000.000000 IP 10.200.0.1.25 > 10.200.0.2.40000: Flags [P.], seq 1:7, ack 1, win 1, length 6
+	0x0000:  4500 003a 0000 4000 4006 0000 0ac8 0001
+	0x0010:  0ac8 0002 0019 9c40 0000 0001 0000 0001
+	0x0020:  8018 01f5 0000 0000 0101 080a 0000 0001
+	0x0030:  0000 0001 3335 3420 6f6b
+1000.001000 IP 10.200.0.2.40000 > 10.200.0.1.25: Flags [P.], seq 1:3, ack 7, win 1, length 2
+	0x0000:  4500 0036 0000 4000 4006 0000 0ac8 0002
+	0x0010:  0ac8 0001 9c40 0019 0000 0001 0000 0007
+	0x0020:  8018 01f5 0000 0000 0101 080a 0000 0001
+	0x0030:  0000 0001 4142
+1000.011000 IP 10.200.0.2.40000 > 10.200.0.1.25: Flags [P.], seq 3:5, ack 7, win 1, length 2
+	0x0000:  4500 0036 0000 4000 4006 0000 0ac8 0002
+	0x0010:  0ac8 0001 9c40 0019 0000 0003 0000 0007
+	0x0020:  8018 01f5 0000 0000 0101 080a 0000 0001
+	0x0030:  0000 0001 2e0a
+1000.011500 IP 10.200.0.1.25 > 10.200.0.2.40000: Flags [.], ack 5, win 1, length 0
+	0x0000:  4500 0034 0000 4000 4006 0000 0ac8 0001
+	0x0010:  0ac8 0002 0019 9c40 0000 0007 0000 0005
+	0x0020:  8010 01f5 0000 0000 0101 080a 0000 0001
+	0x0030:  0000 0001
+1000.015000 IP 10.200.0.1.25 > 10.200.0.2.40000: Flags [P.], seq 7:13, ack 5, win 1, length 6: SMTP: 250 ok
+	0x0000:  4500 003a 0000 4000 4006 0000 0ac8 0001
+	0x0010:  0ac8 0002 0019 9c40 0000 0007 0000 0005
+	0x0020:  8018 01f5 0000 0000 0101 080a 0000 0001
+	0x0030:  0000 0001 3235 3020 6f6b'
+check "body and server times of one mail" "10.000 4.000" "$(smtp_times <<<"$capture")"
+check "no mail in a capture" "" "$(printf '%s\n' '1000.0 IP 10.200.0.1.25 > 10.200.0.2.4: Flags [.], length 0' | smtp_times)"
+# Cut at the snap length: the payload's start is all there is.
+cut="$(sed 's/^\(\t0x0030:  0000 0001\) 4142$/\1 41/' <<<"$capture")"
+check "a capture cut short" "10.000 4.000" "$(smtp_times <<<"$cut")"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

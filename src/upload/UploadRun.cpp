@@ -116,6 +116,10 @@ void UploadRun::ClientSocket3Read(QObject*, TCustomWinSocket* Socket) {
     const std::string text = Socket->ReceiveString();
     if (text.empty())
         return;
+    // A reply ends the timed transfer when it arrives. Logging it is the program's own work,
+    // and the log may hold the whole body by then: that must not count as the line's time.
+    m_readTick = Tick();
+    m_readMicros = TickMicros();
     RestartSilenceTimer();
     const SmtpOutcome outcome = Smtp.Received(text);
     if (!outcome.replyTooLong)
@@ -201,8 +205,8 @@ void UploadRun::SocketError(TCustomWinSocket* Socket, bool connectFailed) {
 
 void UploadRun::ApplyOutcome(const SmtpOutcome& outcome) {
     if (outcome.transferEnded) {
-        m_transferEndTick = Tick();
-        m_transferEndMicros = TickMicros();
+        m_transferEndTick = m_readTick;
+        m_transferEndMicros = m_readMicros;
         emit statusChanged(QStringLiteral("終了処理中"));
     }
     if (outcome.bodyStarted)

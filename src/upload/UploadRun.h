@@ -91,6 +91,9 @@ private:
     std::uint32_t m_transferEndTick = 0;
     std::int64_t m_transferStartMicros = 0;
     std::int64_t m_transferEndMicros = 0;
+    // When the last reply was read, before anything was done with it.
+    std::uint32_t m_readTick = 0;
+    std::int64_t m_readMicros = 0;
     std::int32_t m_roundIndex = 0;
     std::array<std::int32_t, 5> m_connectTimes{};
     std::array<long double, 5> m_speeds{};

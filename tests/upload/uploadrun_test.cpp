@@ -6,7 +6,9 @@
 #include "support/SockPeer.h"
 #include "upload/UploadRun.h"
 
+#include <QElapsedTimer>
 #include <QHostInfo>
+#include <QThread>
 #include <QtTest>
 
 namespace {
@@ -83,6 +85,31 @@ private slots:
                                     r.mbpsText + ",Mbps");
         QVERIFY(!run.Running());
         QVERIFY(!run.SmtpSilenceTimer->Enabled());
+    }
+
+    // The transfer ends when the server's reply arrives. What is done with the reply after
+    // that (a window laying out a log that holds the whole body) is not timed.
+    void workOnTheReplysLogLineIsNotTimed() {
+        SmtpPeer peer;
+        peer.setScript(SmtpPeer::normalScript());
+        UploadRun run;
+        run.ClientSocket3->setPort(peer.port());
+        Journal journal(run);
+        constexpr int kSlowLogMs = 300;
+        QObject::connect(&run, &UploadRun::logAppended, [](const QString& text) {
+            if (text.startsWith(QStringLiteral("250 2.0.0 Ok: queued")))
+                QThread::msleep(kSlowLogMs);
+        });
+        QElapsedTimer wall;
+        wall.start();
+        run.Start(QStringLiteral("127.0.0.1"), kAddress, QStringLiteral("2026-12-08(火) 09:00:00"));
+        QTRY_VERIFY_WITH_TIMEOUT(journal.ended, kRunTimeoutMs);
+        QVERIFY(wall.elapsed() >= kSlowLogMs);
+
+        const UploadResult& r = *journal.result;
+        QVERIFY(r.measured);
+        const double transferMs = r.bytes / static_cast<double>(r.bytesPerSecond) * 1000;
+        QVERIFY2(transferMs < kSlowLogMs / 2, qPrintable(QString::number(transferMs)));
     }
 
     void aServerThatClosesBeforeTheBodyGivesNoRate() {

@@ -99,6 +99,10 @@ void TForm1::AppendLog(const QString& text) {
     if (!RichEdit1->document()->isEmpty())
         cursor.insertBlock();
     cursor.insertText(shown);
+    // The layout is finished here rather than bit by bit from the event loop: the body is
+    // logged just before its transfer is timed, and laying it out during the transfer would
+    // delay the handling of the server's reply.
+    RichEdit1->document()->size();
     RichEdit1->setTextCursor(cursor);
     RichEdit1->ensureCursorVisible();
 }

@@ -4,8 +4,8 @@
 // TOUCH_BYTES the body's memory is grown to that size and written once before the first Get,
 // so that not even the first Get meets fresh pages. Each line also gives the
 // minor page faults the process took during the Get (memory touched for the first time).
-#include "net/Nmhttp.h"
-#include "platform/Tick.h"
+#include "core/net/Nmhttp.h"
+#include "core/platform/Tick.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

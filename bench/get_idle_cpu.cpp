@@ -1,5 +1,5 @@
 // CPU time used by the process while Get waits on a server that accepts and stays silent.
-#include "net/Nmhttp.h"
+#include "core/net/Nmhttp.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 // state write FILE URL: a fresh qm1.dat whose URL box holds URL.
 // state history FILE: the history lines of a qm1.dat, one per line.
-#include "app/StateFile.h"
+#include "core/state/StateFile.h"
 
 #include <QCoreApplication>
 

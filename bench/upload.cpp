@@ -1,8 +1,8 @@
 // upload SERVER ADDRESS [COUNT]: COUNT uploads through the main window to the mail server,
 // each started by the start button and confirmed in the caution, one line per upload.
-#include "app/quillmetUnit1.h"
-#include "platform/MessageBox.h"
-#include "upload/quillmetUnit4.h"
+#include "window/dialogs/quillmetUnit4.h"
+#include "window/main/quillmetUnit1.h"
+#include "window/widgets/MessageBox.h"
 
 #include <QAction>
 #include <QApplication>

@@ -4,7 +4,7 @@
 include(GNUInstallDirs)
 
 # One application id names the menu entry, the icon and the AppStream data. The window
-# announces the same name as its desktop file (src/app/Application.cpp).
+# announces the same name as its desktop file (src/window/Application.cpp).
 set(QUILLMET_APP_ID "io.github.quillmet.Quillmet")
 set(qm_home_url "${QUILLMET_HOME_URL}")
 if(NOT qm_home_url MATCHES "/$")

@@ -2,8 +2,8 @@
 
 #include "cli/CliOptions.h"
 #include "cli/CliRunner.h"
-#include "platform/EventErrors.h"
-#include "platform/TerminationSignals.h"
+#include "core/platform/EventErrors.h"
+#include "core/platform/TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <cstdio>

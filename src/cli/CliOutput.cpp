@@ -1,6 +1,6 @@
 #include "cli/CliOutput.h"
 
-#include "history/HistoryExport.h"
+#include "core/history/HistoryExport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
 // One measurement as quillmet-cli prints it: the history line, a JSON object or a CSV row.
 #pragma once
 
-#include "history/HistoryRecord.h"
+#include "core/history/HistoryRecord.h"
 
 #include <QByteArray>
 #include <QJsonObject>

@@ -1,14 +1,14 @@
 #include "cli/CliRunner.h"
 
-#include "app/StateFileAppend.h"
-#include "app/StateFileLock.h"
-#include "measure/DownloadRun.h"
-#include "measure/RunResult.h"
-#include "measure/StartChecks.h"
-#include "net/Nmhttp.h"
-#include "net/ScktComp.h"
-#include "platform/WindowTimer.h"
-#include "upload/UploadRun.h"
+#include "core/measure/DownloadRun.h"
+#include "core/measure/RunResult.h"
+#include "core/measure/StartChecks.h"
+#include "core/net/Nmhttp.h"
+#include "core/net/ScktComp.h"
+#include "core/platform/WindowTimer.h"
+#include "core/state/StateFileAppend.h"
+#include "core/state/StateFileLock.h"
+#include "core/upload/UploadRun.h"
 
 #include <QEventLoop>
 #include <QScopedValueRollback>

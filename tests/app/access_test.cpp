@@ -1,15 +1,15 @@
 // The keyboard and the stop command of the main window, and closing the timer dialog.
-#include "app/quillmetUnit1.h"
-#include "history/quillmetUnit7.h"
-#include "net/ScktComp.h"
-#include "platform/WindowTimer.h"
+#include "core/net/ScktComp.h"
+#include "core/platform/WindowTimer.h"
 #include "support/MessageRecorder.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempWorkDir.h"
-#include "timer/quillmetUnit6.h"
-#include "ui/quillmetUnit2.h"
-#include "ui/quillmetUnit3.h"
-#include "upload/quillmetUnit4.h"
+#include "window/chart/HistoryChart.h"
+#include "window/dialogs/quillmetUnit2.h"
+#include "window/dialogs/quillmetUnit3.h"
+#include "window/dialogs/quillmetUnit4.h"
+#include "window/dialogs/quillmetUnit6.h"
+#include "window/main/quillmetUnit1.h"
 
 #include <QAbstractScrollArea>
 #include <QAccessible>

@@ -1,5 +1,5 @@
 // The CP932 conversion at the state file's boundary.
-#include "app/Cp932.h"
+#include "core/state/Cp932.h"
 
 #include <QtTest>
 

@@ -1,11 +1,11 @@
-#include "app/quillmetUnit1.h"
-#include "measure/DownloadRun.h"
-#include "platform/ExceptionReport.h"
-#include "platform/TerminationSignals.h"
-#include "platform/WindowTimer.h"
+#include "core/measure/DownloadRun.h"
+#include "core/platform/TerminationSignals.h"
+#include "core/platform/WindowTimer.h"
 #include "support/MessageRecorder.h"
 #include "support/ProcessSignals.h"
 #include "support/TempWorkDir.h"
+#include "window/main/quillmetUnit1.h"
+#include "window/widgets/ExceptionReport.h"
 
 #include <QAction>
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
 // The main window's state across a close and the next start.
-#include "app/StateFile.h"
-#include "app/quillmetUnit1.h"
+#include "core/state/StateFile.h"
 #include "support/MessageRecorder.h"
 #include "support/TempWorkDir.h"
+#include "window/main/quillmetUnit1.h"
 
 #include <QAction>
 #include <QDir>

@@ -1,10 +1,10 @@
 // The base builds and runs without QtWidgets or QtGui: this target links quillmet_base alone.
-#include "measure/DownloadRun.h"
-#include "net/Nmhttp.h"
-#include "net/ScktComp.h"
-#include "platform/EventErrors.h"
-#include "platform/WindowTimer.h"
-#include "upload/UploadRun.h"
+#include "core/measure/DownloadRun.h"
+#include "core/net/Nmhttp.h"
+#include "core/net/ScktComp.h"
+#include "core/platform/EventErrors.h"
+#include "core/platform/WindowTimer.h"
+#include "core/upload/UploadRun.h"
 
 #include <QCoreApplication>
 #include <QtTest>

@@ -1,12 +1,12 @@
 // A termination signal while a box or a dialog waits for the user: it closes as Cancel (OK),
 // the wait returns, and the main window closes in order and writes qm1.dat.
-#include "app/Application.h"
-#include "app/StateFile.h"
-#include "app/quillmetUnit1.h"
-#include "upload/UploadRun.h"
-#include "platform/TerminationSignals.h"
+#include "core/platform/TerminationSignals.h"
+#include "core/state/StateFile.h"
+#include "core/upload/UploadRun.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempWorkDir.h"
+#include "window/Application.h"
+#include "window/main/quillmetUnit1.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 // The state file: its 18 records, reading with the failure rule, and the atomic write.
-#include "app/StateFile.h"
-#include "app/Tpf0.h"
+#include "core/state/StateFile.h"
+#include "core/state/Tpf0.h"
 
 #include <QDir>
 #include <QFile>

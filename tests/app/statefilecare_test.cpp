@@ -1,6 +1,6 @@
 // The start-up read: a damaged qm1.dat is kept aside before anything can replace it, and the
 // temporaries of killed saves are cleared away, nothing else.
-#include "app/StateFileCare.h"
+#include "core/state/StateFileCare.h"
 #include "support/TempWorkDir.h"
 
 #include <QDir>

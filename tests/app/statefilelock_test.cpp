@@ -1,9 +1,9 @@
 // The qm1.dat lock between windows and history appenders, and the append that keeps every
 // other byte of the file.
-#include "app/StateFile.h"
-#include "app/StateFileAppend.h"
-#include "app/StateFileLock.h"
-#include "app/Tpf0.h"
+#include "core/state/StateFile.h"
+#include "core/state/StateFileAppend.h"
+#include "core/state/StateFileLock.h"
+#include "core/state/Tpf0.h"
 
 #include <QElapsedTimer>
 #include <QFile>

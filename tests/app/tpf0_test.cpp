@@ -1,5 +1,5 @@
 // The component stream's reader and writer.
-#include "app/Tpf0.h"
+#include "core/state/Tpf0.h"
 
 #include <QtTest>
 

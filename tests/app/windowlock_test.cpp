@@ -1,8 +1,8 @@
 // A second window, or one started while quillmet-cli appends, reads qm1.dat but never writes it.
-#include "app/StateFile.h"
-#include "app/StateFileLock.h"
-#include "app/quillmetUnit1.h"
+#include "core/state/StateFile.h"
+#include "core/state/StateFileLock.h"
 #include "support/TempWorkDir.h"
+#include "window/main/quillmetUnit1.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 // build/quillmet-cli end to end against the local sample host (scripts/sample-host on a port of
 // its own): the records, the requests it makes, the history it appends and the window's lock.
-#include "app/StateFile.h"
-#include "app/Tpf0.h"
 #include "cli/CliProcess.h"
+#include "core/state/StateFile.h"
+#include "core/state/Tpf0.h"
 #include "support/ProcessSignals.h"
 #include "support/SampleHostScript.h"
 #include "support/ScriptedPeer.h"

@@ -1,9 +1,9 @@
 // quillmet-cli's command line, its start checks before any request, and its record formats.
-#include "app/StateFileLock.h"
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
 #include "cli/CliRunner.h"
-#include "history/HistoryExport.h"
+#include "core/history/HistoryExport.h"
+#include "core/state/StateFileLock.h"
 #include "support/TempWorkDir.h"
 
 #include <QFile>

@@ -1,14 +1,14 @@
 // build/quillmet-cli against scripted loopback peers and bad input: the exit code, the message,
 // no crash, and qm1.dat exactly as it was. The upload runs in process against a scripted SMTP
 // peer (the program's own port is 25).
-#include "app/StateFile.h"
 #include "cli/CliProcess.h"
 #include "cli/CliRunner.h"
-#include "net/ScktComp.h"
+#include "core/net/ScktComp.h"
+#include "core/state/StateFile.h"
+#include "core/upload/UploadRun.h"
 #include "support/ProcessSignals.h"
 #include "support/ScriptedPeer.h"
 #include "support/SmtpPeer.h"
-#include "upload/UploadRun.h"
 
 #include <QFile>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
 // The real program end to end: build/quillmet started in a folder of its own against the local
 // sample host (scripts/sample-host on a port of its own), ended with SIGTERM, qm1.dat read back.
-#include "app/StateFile.h"
+#include "core/state/StateFile.h"
 #include "support/ProcessSignals.h"
 #include "support/SampleHostScript.h"
 #include "support/ScriptedPeer.h"

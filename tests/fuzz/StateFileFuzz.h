@@ -1,9 +1,9 @@
 // One input through the state file reader, with the properties every input must keep.
 #pragma once
 
-#include "app/Cp932.h"
-#include "app/StateFile.h"
-#include "app/Tpf0.h"
+#include "core/state/Cp932.h"
+#include "core/state/StateFile.h"
+#include "core/state/Tpf0.h"
 
 #include <optional>
 #include <string>

@@ -1,7 +1,7 @@
-#include "history/quillmetUnit7.h"
-#include "measure/NumberFormat.h"
-#include "measure/RunResult.h"
+#include "core/measure/NumberFormat.h"
+#include "core/measure/RunResult.h"
 #include "support/MessageRecorder.h"
+#include "window/chart/HistoryChart.h"
 
 #include <QChart>
 #include <QChartView>

@@ -1,11 +1,11 @@
 // The main window's way to the history chart and the export, and its list's scrolling.
-#include "app/StateFile.h"
-#include "app/quillmetUnit1.h"
-#include "history/quillmetUnit7.h"
-#include "measure/NumberFormat.h"
-#include "measure/RunResult.h"
+#include "core/measure/NumberFormat.h"
+#include "core/measure/RunResult.h"
+#include "core/state/StateFile.h"
 #include "support/MessageRecorder.h"
 #include "support/TempWorkDir.h"
+#include "window/chart/HistoryChart.h"
+#include "window/main/quillmetUnit1.h"
 
 #include <QAction>
 #include <QApplication>

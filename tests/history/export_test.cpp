@@ -1,6 +1,6 @@
-#include "history/HistoryExport.h"
-#include "history/HistoryExportDialog.h"
+#include "core/history/HistoryExport.h"
 #include "support/MessageRecorder.h"
+#include "window/dialogs/HistoryExportDialog.h"
 
 #include <QDir>
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 #include "QuillmetConfig.h"
-#include "history/HistoryText.h"
-#include "history/RecordSpeed.h"
-#include "history/SavedUrl.h"
+#include "core/history/HistoryText.h"
+#include "core/history/RecordSpeed.h"
+#include "core/history/SavedUrl.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "history/HistoryRecord.h"
+#include "core/history/HistoryRecord.h"
 
 #include <QtTest>
 #include <ctime>

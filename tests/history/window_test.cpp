@@ -1,8 +1,8 @@
 #include "QuillmetConfig.h"
-#include "app/quillmetUnit1.h"
-#include "measure/RunResult.h"
+#include "core/measure/RunResult.h"
 #include "support/MessageRecorder.h"
 #include "support/TempWorkDir.h"
+#include "window/main/quillmetUnit1.h"
 
 #include <QAction>
 #include <QClipboard>

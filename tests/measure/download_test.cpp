@@ -1,12 +1,12 @@
-#include "app/quillmetUnit1.h"
-#include "measure/DownloadRun.h"
-#include "measure/NumberFormat.h"
-#include "measure/RunResult.h"
-#include "net/Nmhttp.h"
-#include "platform/WindowTimer.h"
+#include "core/measure/DownloadRun.h"
+#include "core/measure/NumberFormat.h"
+#include "core/measure/RunResult.h"
+#include "core/net/Nmhttp.h"
+#include "core/platform/WindowTimer.h"
 #include "support/MessageRecorder.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempWorkDir.h"
+#include "window/main/quillmetUnit1.h"
 
 #include <QAction>
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
 // DownloadRun with no window at all: a core application and a scripted peer on 127.0.0.1.
-#include "measure/DownloadRun.h"
-#include "measure/StartChecks.h"
-#include "net/Nmhttp.h"
-#include "platform/WindowTimer.h"
+#include "core/measure/DownloadRun.h"
+#include "core/measure/StartChecks.h"
+#include "core/net/Nmhttp.h"
+#include "core/platform/WindowTimer.h"
 #include "support/EventErrorRecorder.h"
 #include "support/ScriptedPeer.h"
 

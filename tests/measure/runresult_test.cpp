@@ -1,6 +1,6 @@
 #include "QuillmetConfig.h"
-#include "measure/NumberFormat.h"
-#include "measure/RunResult.h"
+#include "core/measure/NumberFormat.h"
+#include "core/measure/RunResult.h"
 
 #include <QtTest>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "net/Nmhttp.h"
+#include "core/net/Nmhttp.h"
 #include "support/NginxServer.h"
 
 #include <QFile>

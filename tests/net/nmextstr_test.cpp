@@ -1,4 +1,4 @@
-#include "net/Nmextstr.h"
+#include "core/net/Nmextstr.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "net/Nmhttp.h"
+#include "core/net/Nmhttp.h"
 #include "support/Raised.h"
 #include "support/ScriptedPeer.h"
 

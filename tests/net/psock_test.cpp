@@ -1,4 +1,4 @@
-#include "net/Psock.h"
+#include "core/net/Psock.h"
 #include "support/Raised.h"
 #include "support/ScriptedPeer.h"
 

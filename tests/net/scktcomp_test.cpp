@@ -1,4 +1,4 @@
-#include "net/ScktComp.h"
+#include "core/net/ScktComp.h"
 #include "support/EventErrorRecorder.h"
 #include "support/SockPeer.h"
 

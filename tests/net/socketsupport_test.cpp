@@ -1,6 +1,6 @@
 // The one errno to Winsock rule of Psock and ScktComp, and their other shared helpers.
-#include "net/Psock.h"
-#include "net/SocketSupport.h"
+#include "core/net/Psock.h"
+#include "core/net/SocketSupport.h"
 
 #include <QHostAddress>
 #include <QHostInfo>

@@ -1,8 +1,8 @@
-#include "platform/Exceptions.h"
-#include "platform/ExceptionReport.h"
-#include "platform/Tick.h"
-#include "platform/WindowTimer.h"
+#include "core/platform/Exceptions.h"
+#include "core/platform/Tick.h"
+#include "core/platform/WindowTimer.h"
 #include "support/MessageRecorder.h"
+#include "window/widgets/ExceptionReport.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -12,8 +12,7 @@ class PlatformTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void strToInt_data()
-    {
+    void strToInt_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<int>("value");
@@ -31,8 +30,7 @@ private slots:
         QTest::newRow("sign only") << "-" << false << 0;
         QTest::newRow("fraction") << "1.5" << false << 0;
     }
-    void strToInt()
-    {
+    void strToInt() {
         QFETCH(QString, text);
         QFETCH(bool, ok);
         QFETCH(int, value);
@@ -46,8 +44,7 @@ private slots:
         }
     }
 
-    void tickDiffReadsAcrossTheWrap()
-    {
+    void tickDiffReadsAcrossTheWrap() {
         QCOMPARE(TickDiff(5u, 0xFFFFFFFBu), 10);
         QCOMPARE(TickDiff(0xFFFFFFFBu, 5u), -10);
         SetTickOffsetForTest(0xFFFFFFFFu - Tick() + 1);
@@ -57,8 +54,7 @@ private slots:
         SetTickOffsetForTest(0);
     }
 
-    void guardedReportsAndGoesOn()
-    {
+    void guardedReportsAndGoesOn() {
         MessageRecorder messages;
         bool after = false;
         Guarded([] { throw Exception("Connection Failed"); });
@@ -67,8 +63,7 @@ private slots:
         QVERIFY(after);
     }
 
-    void windowTimerFiresOnlyWhileEnabledWithInterval()
-    {
+    void windowTimerFiresOnlyWhileEnabledWithInterval() {
         WindowTimer timer(nullptr, 0);
         int ticks = 0;
         timer.OnTimer = [&] { ++ticks; };
@@ -84,8 +79,7 @@ private slots:
         QCOMPARE(ticks, stopped);
     }
 
-    void windowTimerOneShotByDisablingInHandler()
-    {
+    void windowTimerOneShotByDisablingInHandler() {
         WindowTimer timer(nullptr, 10);
         int ticks = 0;
         timer.OnTimer = [&] {
@@ -101,8 +95,7 @@ private slots:
         QCOMPARE(ticks, 1);
     }
 
-    void windowTimerHandlerExceptionIsReported()
-    {
+    void windowTimerHandlerExceptionIsReported() {
         MessageRecorder messages;
         WindowTimer timer(nullptr, 5);
         timer.OnTimer = [&] {

@@ -1,7 +1,7 @@
 // Records every error that escapes an event handler while alive (no window needed).
 #pragma once
 
-#include "platform/EventErrors.h"
+#include "core/platform/EventErrors.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #include "support/MessageRecorder.h"
 
-#include "platform/ExceptionReport.h"
+#include "window/widgets/ExceptionReport.h"
 
 MessageRecorder::MessageRecorder(MsgResult answer)
     : m_answer(answer) {

@@ -1,7 +1,7 @@
 // Records every message box while alive and answers it.
 #pragma once
 
-#include "platform/MessageBox.h"
+#include "window/widgets/MessageBox.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
 // What a call raised: the exception's class name and message, empty when it returned.
 #pragma once
 
-#include "platform/Exceptions.h"
+#include "core/platform/Exceptions.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
-#include "app/quillmetUnit1.h"
-#include "platform/WindowTimer.h"
+#include "core/platform/WindowTimer.h"
 #include "support/MessageRecorder.h"
 #include "support/TempWorkDir.h"
-#include "timer/quillmetUnit6.h"
+#include "window/dialogs/quillmetUnit6.h"
+#include "window/main/quillmetUnit1.h"
 
 #include <QAction>
 #include <QComboBox>

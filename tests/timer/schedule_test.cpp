@@ -1,4 +1,4 @@
-#include "timer/TimerSchedule.h"
+#include "core/schedule/TimerSchedule.h"
 
 #include <QtTest>
 

@@ -1,10 +1,10 @@
-#include "app/StateFile.h"
-#include "app/quillmetUnit1.h"
-#include "platform/WindowTimer.h"
+#include "core/platform/WindowTimer.h"
+#include "core/state/StateFile.h"
 #include "support/MessageRecorder.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempWorkDir.h"
-#include "timer/quillmetUnit6.h"
+#include "window/dialogs/quillmetUnit6.h"
+#include "window/main/quillmetUnit1.h"
 
 #include <QAbstractItemModel>
 #include <QAction>

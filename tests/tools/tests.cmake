@@ -14,3 +14,7 @@ add_test(NAME tools_install_deps COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/install_
 set_tests_properties(tools_install_deps PROPERTIES
     ENVIRONMENT "QM_SOURCE_DIR=${CMAKE_SOURCE_DIR}" SKIP_RETURN_CODE 77
     LABELS tools RESOURCE_LOCK "sample_host;postfix" TIMEOUT 900)
+
+# The folders tell the library, and includes point from the window and the CLI to the core.
+add_test(NAME tools_layout COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-layout)
+set_tests_properties(tools_layout PROPERTIES LABELS tools TIMEOUT 30)

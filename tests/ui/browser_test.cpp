@@ -1,5 +1,5 @@
 #include "support/MessageRecorder.h"
-#include "ui/BrowserLauncher.h"
+#include "window/widgets/BrowserLauncher.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "QuillmetConfig.h"
-#include "app/Application.h"
-#include "app/quillmetUnit1.h"
-#include "platform/ClickableLabel.h"
 #include "support/MessageRecorder.h"
-#include "ui/quillmetUnit2.h"
-#include "ui/quillmetUnit3.h"
+#include "window/Application.h"
+#include "window/dialogs/quillmetUnit2.h"
+#include "window/dialogs/quillmetUnit3.h"
+#include "window/main/quillmetUnit1.h"
+#include "window/widgets/ClickableLabel.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,10 +1,10 @@
 // The switch between download and upload mode, and the mail caution dialog.
-#include "app/quillmetUnit1.h"
-#include "net/ScktComp.h"
+#include "core/net/ScktComp.h"
+#include "core/upload/UploadRun.h"
 #include "support/MessageRecorder.h"
 #include "support/SmtpPeer.h"
-#include "upload/UploadRun.h"
-#include "upload/quillmetUnit4.h"
+#include "window/dialogs/quillmetUnit4.h"
+#include "window/main/quillmetUnit1.h"
 
 #include <QAction>
 #include <QApplication>

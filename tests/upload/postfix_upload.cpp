@@ -1,11 +1,11 @@
 // One upload through the main window to the mail server on 127.0.0.1, port 25.
 // Run by postfix_e2e.sh once it has started postfix; QM_E2E_ADDRESS names the
 // recipient, QM_E2E_HOLD_MS keeps the window up afterwards (for a screenshot).
-#include "app/quillmetUnit1.h"
-#include "measure/RunResult.h"
-#include "net/ScktComp.h"
+#include "core/measure/RunResult.h"
+#include "core/net/ScktComp.h"
 #include "support/MessageRecorder.h"
-#include "upload/quillmetUnit4.h"
+#include "window/dialogs/quillmetUnit4.h"
+#include "window/main/quillmetUnit1.h"
 
 #include <QAction>
 #include <QLabel>

@@ -1,7 +1,7 @@
 // The SMTP steps without a socket: replies in, bytes and log lines out.
-#include "measure/RunResult.h"
-#include "upload/SmtpDialogue.h"
-#include "upload/UploadRate.h"
+#include "core/measure/RunResult.h"
+#include "core/upload/SmtpDialogue.h"
+#include "core/upload/UploadRate.h"
 
 #include <QtTest>
 #include <cmath>

@@ -1,14 +1,14 @@
 // The upload through the real main window against a scripted SMTP peer on 127.0.0.1.
-#include "app/quillmetUnit1.h"
-#include "measure/RunResult.h"
-#include "net/ScktComp.h"
-#include "platform/WindowTimer.h"
+#include "core/measure/RunResult.h"
+#include "core/net/ScktComp.h"
+#include "core/platform/WindowTimer.h"
+#include "core/upload/SmtpDialogue.h"
+#include "core/upload/UploadRun.h"
 #include "support/MessageRecorder.h"
 #include "support/SmtpPeer.h"
 #include "support/SockPeer.h"
-#include "upload/UploadRun.h"
-#include "upload/SmtpDialogue.h"
-#include "upload/quillmetUnit4.h"
+#include "window/dialogs/quillmetUnit4.h"
+#include "window/main/quillmetUnit1.h"
 
 #include <QAction>
 #include <QHostInfo>

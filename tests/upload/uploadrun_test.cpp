@@ -1,10 +1,10 @@
 // UploadRun with no window at all: a core application and a scripted SMTP peer on 127.0.0.1.
-#include "net/ScktComp.h"
-#include "platform/WindowTimer.h"
+#include "core/net/ScktComp.h"
+#include "core/platform/WindowTimer.h"
+#include "core/upload/UploadRun.h"
 #include "support/EventErrorRecorder.h"
 #include "support/SmtpPeer.h"
 #include "support/SockPeer.h"
-#include "upload/UploadRun.h"
 
 #include <QElapsedTimer>
 #include <QHostInfo>

@@ -1,6 +1,0 @@
-// Program entry: creates the windows in order and runs the event loop.
-#include "app/Application.h"
-
-int main(int argc, char* argv[]) {
-    return RunQuillmet(argc, argv);
-}

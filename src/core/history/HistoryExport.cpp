@@ -1,0 +1,87 @@
+#include "core/history/HistoryExport.h"
+
+#include "core/state/AtomicFile.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+QStringList HistoryCsvHeader() {
+    return {QStringLiteral("kind"),       QStringLiteral("host"),   QStringLiteral("started"),
+            QStringLiteral("connect_ms"), QStringLiteral("bytes"),  QStringLiteral("kbps"),
+            QStringLiteral("mbps"),       QStringLiteral("mbit_s"), QStringLiteral("mark")};
+}
+
+QStringList HistoryCsvRow(const HistoryRecord& r) {
+    return {HistoryKindName(r.kind),
+            r.host,
+            IsoLocalTime(r.started),
+            QString::number(r.connectMs),
+            QString::number(r.bytes),
+            r.kbpsText,
+            r.mbpsText,
+            MbitPerSecondText(r),
+            QString::number(r.mark)};
+}
+
+QJsonObject HistoryJsonObject(const HistoryRecord& r) {
+    return {{QStringLiteral("kind"), HistoryKindName(r.kind)},
+            {QStringLiteral("host"), r.host},
+            {QStringLiteral("started"), IsoLocalTime(r.started)},
+            {QStringLiteral("connect_ms"), r.connectMs},
+            {QStringLiteral("bytes"), r.bytes},
+            {QStringLiteral("kbps"), r.kbps},
+            {QStringLiteral("mbps"), r.mbps},
+            {QStringLiteral("mbit_s"), MbitPerSecondText(r).toDouble()},
+            {QStringLiteral("mark"), r.mark}};
+}
+
+QString CsvLine(const QStringList& fields) {
+    QString line;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            line += QLatin1Char(',');
+        const QString& f = fields[i];
+        if (f.contains(QLatin1Char(',')) || f.contains(QLatin1Char('"')) ||
+            f.contains(QLatin1Char('\r')) || f.contains(QLatin1Char('\n'))) {
+            QString quoted = f;
+            quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+            line += QLatin1Char('"') + quoted + QLatin1Char('"');
+        } else {
+            line += f;
+        }
+    }
+    return line + QStringLiteral("\r\n");
+}
+
+QByteArray HistoryCsv(const QList<HistoryRecord>& records) {
+    QString text = CsvLine(HistoryCsvHeader());
+    for (const HistoryRecord& r : records)
+        text += CsvLine(HistoryCsvRow(r));
+    return text.toUtf8();
+}
+
+QByteArray HistoryJson(const QList<HistoryRecord>& records) {
+    QJsonArray array;
+    for (const HistoryRecord& r : records)
+        array.append(HistoryJsonObject(r));
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+HistoryExportResult ExportHistory(const QString& path, const QStringList& lines) {
+    HistoryExportResult result;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix != QLatin1String("csv") && suffix != QLatin1String("json")) {
+        result.reason = path + QStringLiteral(": 拡張子が .csv でも .json でもありません");
+        return result;
+    }
+    const ParsedHistory parsed = ParseHistory(lines);
+    result.skipped = parsed.skipped;
+    const QByteArray data =
+        suffix == QLatin1String("csv") ? HistoryCsv(parsed.records) : HistoryJson(parsed.records);
+    result.reason = WriteFileAtomically(path, std::string_view(data.constData(), data.size()));
+    result.ok = result.reason.isEmpty();
+    if (result.ok)
+        result.written = static_cast<int>(parsed.records.size());
+    return result;
+}

@@ -1,0 +1,200 @@
+#include "window/main/quillmetUnit1.h"
+
+#include "core/measure/DownloadRun.h"
+#include "core/net/ErrorExplanation.h"
+#include "core/net/Nmhttp.h"
+#include "core/net/ScktComp.h"
+#include "core/platform/Exceptions.h"
+#include "core/platform/WindowTimer.h"
+#include "core/upload/UploadRun.h"
+#include "window/dialogs/quillmetUnit4.h"
+#include "window/main/EditBoxCopyFilter.h"
+#include "window/widgets/ClickableLabel.h"
+#include "window/widgets/ExceptionReport.h"
+#include "window/widgets/Fonts.h"
+#include "window/widgets/Widgets.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextEdit>
+
+TForm1* Form1 = nullptr;
+
+TForm1::TForm1(QStringList arguments, QWidget* parent)
+    : QMainWindow(parent)
+    , m_download(new DownloadRun(this))
+    , m_upload(new UploadRun(this))
+    , NMHTTP1(m_download->NMHTTP1)
+    , Timer1(m_download->Timer1)
+    , ClientSocket3(m_upload->ClientSocket3)
+    , SmtpSilenceTimer(m_upload->SmtpSilenceTimer)
+    , m_arguments(std::move(arguments)) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Quillmet ver.1.90"));
+    setFont(PixelFont(kGothic, 12));
+
+    Timer2 = new WindowTimer(this, 3000);
+    Timer3 = new WindowTimer(this, 0);
+    Timer4 = new WindowTimer(this, 0);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer3->setObjectName(QStringLiteral("Timer3"));
+    Timer4->setObjectName(QStringLiteral("Timer4"));
+    Timer2->OnTimer = [this] { Timer2Timer(); };
+    Timer3->OnTimer = [this] { Timer3Timer(); };
+    Timer4->OnTimer = [this] { Timer4Timer(); };
+
+    BuildControls(this);
+    BindHandler(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    BindHandler(Button5, &QPushButton::clicked, this, &TForm1::S1Click);
+    BindHandler(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
+    BindHandler(Button2, &QPushButton::clicked, this, &TForm1::D2Click);
+    BindHandler(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    BindHandler(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+    BindHandler(Label16, &ClickableLabel::clicked, this, &TForm1::Label16Click);
+    BuildMenus(this);
+    SetUpHistoryList();
+    ConnectDownload();
+    ConnectUpload();
+    // The menu shortcuts work from the edit boxes too; Ctrl+C stays with an edit box that
+    // has a selection.
+    EditBoxCopyFilter::InstallOn(this);
+    // Socket errors of the upload reach the standard report; say which server they were about.
+    SetErrorExplainer([this](const QString& message) {
+        if (!WEBB1->isChecked())
+            return ExplainNetworkError(message, Edit3->text(), ClientSocket3->Port());
+        return ExplainNetworkError(message, QString::fromStdString(NMHTTP1->Host), NMHTTP1->Port);
+    });
+
+    // Fixed single border, centred on the screen.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
+    adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - rect().center());
+    }
+    Edit7->setFocus();
+}
+
+TForm1::~TForm1() {
+    SetErrorExplainer({});
+    if (Form1 == this)
+        Form1 = nullptr;
+}
+
+void TForm1::SetStatus(const QString& text) {
+    m_statusText->setText(text);
+    m_statusText->setToolTip(QString());
+}
+
+QString TForm1::StatusText() const {
+    return m_statusText->text();
+}
+
+void TForm1::ClickButton1() {
+    Button1Click();
+}
+
+void TForm1::AppendHistoryLine(const QString& line, int cap) {
+    ListBox1->addItem(line);
+    if (ListBox1->count() > cap)
+        delete ListBox1->takeItem(0);
+    // What was measured survives a crash.
+    SaveStateQuietly();
+}
+
+void TForm1::FormCreate() {
+    ReadStateFile();
+
+    const bool recordShown = Label44->text() == QStringLiteral("true");
+    Label41->setVisible(recordShown);
+    Label42->setVisible(recordShown);
+    Label43->setVisible(recordShown);
+    UpdateChartRecord();
+
+    N1A1->setTitle(Label33->text());
+    N2B1->setTitle(Label34->text());
+    N3C1->setTitle(Label35->text());
+    N4D1->setTitle(Label39->text());
+    N5G1->setTitle(Label3a->text());
+
+    if (m_arguments.size() == 1)
+        m_repeatCount = StrToInt(m_arguments.front().toStdString());
+
+    if (m_repeatCount >= 1 && m_repeatCount <= 5)
+        ClickButton1();
+
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state != Qt::ApplicationActive)
+                    Guarded([this] { AppDeactivate(); });
+            });
+}
+
+void TForm1::AppDeactivate() {
+    m_download->MarkDisturbed();
+}
+
+void TForm1::FormClose() {
+    // A caution still waiting for its answer counts as cancelled.
+    if (Form4 && Form4->isVisible())
+        Form4->reject();
+    m_upload->Close();
+    StopTimerSchedule();
+    WriteStateFile();
+}
+
+void TForm1::Exit1Click() {
+    close();
+}
+
+void TForm1::C1Click() {
+    for (std::size_t i = 0; i < 5; ++i) {
+        KbpsBoxes[i]->clear();
+        MbpsBoxes[i]->clear();
+    }
+    RichEdit1->clear();
+    for (std::size_t i = 0; i < 5; ++i) {
+        KbpsBoxes[i]->show();
+        MbpsBoxes[i]->show();
+    }
+    for (QLabel* l : {Label20, Label21, Label22, Label23, Label24})
+        l->show();
+    RichEdit1->hide();
+}
+
+void TForm1::RichEdit1KeyDown() {}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (!m_closed) {
+        m_closed = true;
+        Guarded([this] { FormClose(); });
+        emit closed();
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // A focused button takes Enter itself; otherwise Button1 is the default button.
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        if (focused && focused != Button1) {
+            focused->click();
+            return;
+        }
+        if (Button1->isEnabled()) {
+            Guarded([this] { Button1Click(); });
+            return;
+        }
+    }
+    QMainWindow::keyPressEvent(event);
+}

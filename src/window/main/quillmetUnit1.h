@@ -1,0 +1,220 @@
+// The main window: the handlers, and what it shows of the runs it starts.
+#pragma once
+
+#include "window/main/Form1Controls.h"
+
+#include <QMainWindow>
+#include <QStringList>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QCloseEvent;
+class QKeyEvent;
+class WindowTimer;
+class TNMHTTP;
+class TClientSocket;
+class TCustomWinSocket;
+class DownloadRun;
+class StateFileLock;
+class UploadRun;
+class TForm7;
+struct DownloadResult;
+struct UploadResult;
+struct StateSnapshot;
+enum CmdType : int;
+
+class TForm1 final : public QMainWindow, public TForm1Controls {
+    Q_OBJECT
+
+    // The runs, each owning its components and state; the window shows what they report.
+    DownloadRun* m_download = nullptr;
+    UploadRun* m_upload = nullptr;
+
+public:
+    // arguments: the command line without the program name.
+    explicit TForm1(QStringList arguments = {}, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Status bar text (one line at the bottom edge).
+    void SetStatus(const QString& text);
+    QString StatusText() const;
+
+    DownloadRun& Download() const noexcept { return *m_download; }
+    UploadRun& Upload() const noexcept { return *m_upload; }
+    // The command-line repeat counter.
+    std::int32_t RepeatCount() const noexcept { return m_repeatCount; }
+
+    // A programmatic click on Button1: runs Button1Click even while the button is disabled.
+    void ClickButton1();
+
+    // True once the window has closed (FormClose has run).
+    bool Closed() const noexcept { return m_closed; }
+
+    // Appends one line to the history and removes the first line when the list
+    // then holds more than cap lines (at most one line per append).
+    void AppendHistoryLine(const QString& line, int cap);
+
+    // The state file "qm1.dat" in the current directory: read by FormCreate, written by
+    // FormClose and after every line appended to the history.
+    void ReadStateFile();
+    void WriteStateFile();
+
+    // Closes the window for a termination signal: every open box and dialog ends as
+    // Cancel (OK), and a failed save is reported on standard error instead of asking.
+    void CloseForSignal();
+
+    // --- handlers of the main window ---
+    void FormCreate();
+    void FormClose();
+    void AppDeactivate();
+    void Exit1Click();
+    void C1Click();
+    void RichEdit1KeyDown();
+
+    // download run (the round's events and Timer1 belong to Download())
+    void Button1Click();
+    void NMHTTP1Connect();
+    void NMHTTP1Success(CmdType Cmd);
+    void NMHTTP1Failure(CmdType Cmd);
+    void Timer1Timer();
+    void Timer2Timer();
+    // "測定中止": ends the download or upload under way as an error reply would, with its
+    // own status and no history line.
+    void S1Click();
+
+    // history list, presets, saved URLs, fastest record
+    void Button3Click();
+    void L1Click();
+    void D2Click();
+    void Button4Click();
+    void N5Click();
+    void DTI8184KBN1Click();
+    void CommufaC1Click();
+    void USEN1Click();
+    void WebARENAW1Click();
+    void QuillmetJPEG989KBV3Click();
+    void QuillmetJPEG989KBV2Click();
+    void QuillmetJPEG989KBV1Click();
+    void Serverisland110Click();
+    void Quillmetjpg1Click();
+    void URLI1Click();
+    void URLI2Click();
+    void URLI3Click();
+    void URLI4Click();
+    void URLI5Click();
+    void URL1Click();
+    void URLJ1Click();
+    void URLJ2Click();
+    void URLJ3Click();
+    void URLJ4Click();
+    void Button6Click();
+    void T1Click();
+    void G1Click();
+    void X1Click();
+    // Tells an open chart whether the record display is on and what the record is.
+    void UpdateChartRecord();
+    // The history list's tooltip, its double-click and its keeping the newest line in view.
+    void SetUpHistoryList();
+    // The offer of a download result to the fastest record (after Edit5 and Edit9 are filled);
+    // a marked result is never offered.
+    void OfferToFastestRecord(int resultMark);
+
+    // upload and mode switch (the socket's events and the silence timer belong to Upload())
+    // The upload branch of Button1Click, after its common part.
+    void StartUpload();
+    void ClientSocket3Connect(QObject* Sender, TCustomWinSocket* Socket);
+    void ClientSocket3Read(QObject* Sender, TCustomWinSocket* Socket);
+    void ClientSocket3Disconnect(QObject* Sender, TCustomWinSocket* Socket);
+    void ClientSocket3Write(QObject* Sender, TCustomWinSocket* Socket);
+    void SmtpSilenceTimerTimer();
+    void SMTPB1Click();
+    void WEBB1Click();
+
+    // timer measurement
+    void TimerMeasClick();
+    // Starts a schedule: `bursts` bursts of `perBurst` runs, intervalMs from the end of one
+    // burst to the next, gapMs between the runs of a burst; the first run comes one interval
+    // from now.
+    void StartTimerSchedule(int intervalMs, int gapMs, int perBurst, int bursts);
+    // Ends a schedule in full: indicator hidden, state "0", timers off, start controls and
+    // URL box enabled. A run still going on keeps the start controls until it ends.
+    void EndTimerSchedule();
+    // Stops a schedule's timers and state ("0" in the three labels) and enables the URL box;
+    // the indicator and the start controls are left as they are.
+    void StopTimerSchedule();
+    void Timer3Timer();
+    void Timer4Timer();
+    // A download run is under way: from its start to its completion, error reply or stop.
+    bool DownloadRunning() const;
+    // A download or an upload is under way.
+    bool RunInProgress() const;
+
+    // browser hand-over and dialogs
+    void WebW1Click();
+    void KAVJOURNALWebB1Click();
+    void Label16Click();
+    void About1Click();
+    void Tutorial1Click();
+
+    // non-visual components; the runs own theirs
+    TNMHTTP*& NMHTTP1;
+    WindowTimer*& Timer1;
+    TClientSocket*& ClientSocket3;
+    WindowTimer*& SmtpSilenceTimer;
+    WindowTimer* Timer2 = nullptr;
+    WindowTimer* Timer3 = nullptr;
+    WindowTimer* Timer4 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+signals:
+    // The window has closed and FormClose has run.
+    void closed();
+
+private:
+    // What the window does with the runs' reports.
+    void ConnectDownload();
+    void ConnectUpload();
+    void ShowDownloadResult(const DownloadResult& result);
+    void ShowUploadResult(const UploadResult& result);
+    void DownloadStoppedTooBig();
+    void DownloadStoppedByError(const QString& message);
+    void UploadEnded();
+    void AppendLog(const QString& text);
+    void RunClosingSteps();
+    void RunStopped();
+    // The stop command and button work only while a run is going on.
+    void SetStopEnabled(bool enabled);
+    // The status and the indicator's tooltip tell when the next burst comes.
+    void ShowNextBurst();
+
+    // A tick of the schedule starts the next run; a tick whose run does not start ends it.
+    void StartScheduledRun();
+    void EndScheduleForTick();
+
+    // What the state file carries, taken from the controls, and the way back.
+    StateSnapshot CaptureState() const;
+    void ApplyState(const StateSnapshot& state);
+    void SaveStateQuietly();
+    // qm1.dat is this window's from FormCreate to the end, unless another window or
+    // quillmet-cli has it: then nothing is written.
+    std::shared_ptr<StateFileLock> m_stateLock;
+    bool m_stateReadOnly = false;
+
+    std::int32_t m_repeatCount = 0;
+    // Runs still to start in the current burst of the timer measurement after the one running.
+    std::int32_t m_burstRemaining = 0;
+    // A completed run's result is being shown: the run counts as going on until its closing steps.
+    bool m_showingResult = false;
+    QStringList m_arguments;
+    // The history chart, made on first use and kept (a child window of this one).
+    TForm7* m_chart = nullptr;
+    bool m_closingForSignal = false;
+    bool m_closed = false;
+};
+
+// The single main window, as created at start-up.
+extern TForm1* Form1;

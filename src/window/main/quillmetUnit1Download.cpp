@@ -1,0 +1,205 @@
+// The main window's download: the start checks, and what it shows of Download()'s reports.
+#include "window/main/quillmetUnit1.h"
+
+#include "core/measure/DownloadRun.h"
+#include "core/measure/RunResult.h"
+#include "core/measure/StartChecks.h"
+#include "core/net/ErrorExplanation.h"
+#include "core/net/Nmhttp.h"
+#include "core/platform/Exceptions.h"
+#include "core/platform/WindowTimer.h"
+#include "core/schedule/TimerSchedule.h"
+#include "core/upload/UploadRun.h"
+#include "window/widgets/ExceptionReport.h"
+#include "window/widgets/MessageBox.h"
+#include "window/widgets/Widgets.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextEdit>
+
+void TForm1::ConnectDownload() {
+    m_download->UrlSource = [this] { return Edit7->text(); };
+    connect(m_download, &DownloadRun::statusChanged, this, &TForm1::SetStatus);
+    connect(m_download, &DownloadRun::roundMeasured, this,
+            [this](int index, const QString& kbps, const QString& mbps) {
+                KbpsBoxes[static_cast<std::size_t>(index)]->setText(kbps);
+                MbpsBoxes[static_cast<std::size_t>(index)]->setText(mbps);
+            });
+    connect(m_download, &DownloadRun::completed, this, &TForm1::ShowDownloadResult);
+    connect(m_download, &DownloadRun::stoppedTooBig, this, &TForm1::DownloadStoppedTooBig);
+    connect(m_download, &DownloadRun::stoppedByErrorReply, this, [this](int replyCode) {
+        NMHTTP1Failure(CmdType{});
+        // The status keeps its words; what the server said is one pointer away.
+        m_statusText->setToolTip(ExplainNetworkError({}, QString::fromStdString(NMHTTP1->Host),
+                                                     NMHTTP1->Port, replyCode));
+    });
+    connect(m_download, &DownloadRun::stoppedByError, this, &TForm1::DownloadStoppedByError);
+    connect(m_download, &DownloadRun::stopped, this, &TForm1::RunStopped);
+    // A request still waiting when the window closes ends at once.
+    connect(this, &TForm1::closed, m_download, &DownloadRun::Abort);
+}
+
+void TForm1::Button1Click() {
+    TimerMeas->setEnabled(false);
+    for (std::size_t i = 0; i < 5; ++i) {
+        KbpsBoxes[i]->clear();
+        MbpsBoxes[i]->clear();
+    }
+    RichEdit1->clear();
+    Edit1->clear();
+    Edit2->clear();
+    Edit5->clear();
+    Edit9->clear();
+    for (QLineEdit* box : {Edit5, Edit9}) {
+        SetEditTextColor(box, box->palette().color(QPalette::WindowText));
+        box->setToolTip(QString());
+        box->setAccessibleDescription(QString());
+    }
+    Edit6->setText(FormatRunDate(QDateTime::currentDateTime()));
+    m_download->ClearMark();
+    if (!WEBB1->isChecked()) {
+        StartUpload();
+        return;
+    }
+
+    const DownloadStartCheck check = CheckDownloadUrl(Edit7->text());
+    if (!check.Passed()) {
+        if (!check.statusText.isEmpty())
+            SetStatus(check.statusText);
+        if (!check.messageText.isEmpty())
+            ShowMessageBox(check.messageText);
+        return;
+    }
+    for (std::size_t i = 0; i < 5; ++i) {
+        KbpsBoxes[i]->show();
+        MbpsBoxes[i]->show();
+    }
+    for (QLabel* l : {Label20, Label21, Label22, Label23, Label24})
+        l->show();
+    RichEdit1->hide();
+    Button1->setEnabled(false);
+    E1->setEnabled(false);
+    Label9->setText(QStringLiteral("JPEG"));
+    SetStopEnabled(true);
+    m_download->Start(Edit6->text());
+}
+
+void TForm1::NMHTTP1Connect() {
+    m_download->NMHTTP1Connect();
+}
+
+void TForm1::NMHTTP1Success(CmdType Cmd) {
+    m_download->NMHTTP1Success(Cmd);
+}
+
+void TForm1::Timer1Timer() {
+    m_download->Timer1Timer();
+}
+
+void TForm1::ShowDownloadResult(const DownloadResult& result) {
+    m_showingResult = true;
+    SetStopEnabled(false);
+    SetStatus(QStringLiteral("測定終了"));
+    Edit2->setText(result.bytesText);
+    Edit1->setText(result.connectText);
+    Edit5->setText(result.kbpsText);
+    Edit9->setText(result.mbpsText);
+    if (result.tooSmall)
+        ShowMessageBox(QStringLiteral("測定ファイルが小さすぎます。\nURLを変更してください。"));
+    OfferToFastestRecord(result.mark);
+    AppendHistoryLine(result.historyLine, kDownloadHistoryCap);
+    RunClosingSteps();
+}
+
+void TForm1::RunClosingSteps() {
+    m_showingResult = false;
+    if (Label50->text() == QStringLiteral("0")) {
+        Button1->setEnabled(true);
+        E1->setEnabled(true);
+    }
+    Label9->clear();
+    --m_repeatCount;
+    if (m_repeatCount >= 1 && m_repeatCount <= 5) {
+        Button1->setEnabled(false);
+        E1->setEnabled(false);
+        Timer2->setEnabled(true);
+    }
+    TimerMeas->setEnabled(true);
+
+    if (Label50->text() != QStringLiteral("1"))
+        return;
+    const TimerSchedule::AfterRun after =
+        TimerSchedule::RunCompleted(m_burstRemaining, StrToInt(Label52->text().toStdString()));
+    switch (after.next) {
+    case TimerSchedule::Next::NextRun:
+        Timer4->setEnabled(true);
+        break;
+    case TimerSchedule::Next::NextBurst:
+        m_burstRemaining = after.counter;
+        Label52->setText(QString::number(after.burstsLeft));
+        Timer3->setEnabled(true);
+        ShowNextBurst();
+        break;
+    case TimerSchedule::Next::End:
+        EndTimerSchedule();
+        break;
+    case TimerSchedule::Next::Nothing:
+        break;
+    }
+}
+
+void TForm1::DownloadStoppedTooBig() {
+    SetStopEnabled(false);
+    ShowMessageBox(QStringLiteral("測定ファイルが大きすぎます。\n"
+                                  "25MB以下のファイルで測定してください。"));
+    EndTimerSchedule();
+}
+
+void TForm1::DownloadStoppedByError(const QString& message) {
+    if (Closed())
+        return;
+    ShowExceptionMessage(
+        message,
+        ExplainNetworkError(message, QString::fromStdString(NMHTTP1->Host), NMHTTP1->Port));
+    // The window recovers as after an error reply.
+    NMHTTP1Failure(CmdType{});
+}
+
+void TForm1::NMHTTP1Failure(CmdType) {
+    SetStopEnabled(false);
+    Button1->setEnabled(true);
+    E1->setEnabled(true);
+    SetStatus(QStringLiteral("接続できませんでした"));
+    Label9->clear();
+    StopTimerSchedule();
+}
+
+void TForm1::S1Click() {
+    if (m_download->Running())
+        m_download->Stop();
+    else if (m_upload->Running())
+        m_upload->Stop();
+}
+
+void TForm1::RunStopped() {
+    NMHTTP1Failure(CmdType{});
+    SetStatus(QStringLiteral("測定を中止しました"));
+}
+
+void TForm1::SetStopEnabled(bool enabled) {
+    S1->setEnabled(enabled);
+    Button5->setEnabled(enabled);
+}
+
+void TForm1::Timer2Timer() {
+    Timer2->setEnabled(false);
+    ClickButton1();
+}
+
+bool TForm1::DownloadRunning() const {
+    return m_download->Running() || m_showingResult;
+}

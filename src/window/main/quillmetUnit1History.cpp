@@ -1,0 +1,230 @@
+// The main window's history list, quick presets, saved URLs and fastest record.
+#include "window/main/quillmetUnit1.h"
+
+#include "core/history/HistoryText.h"
+#include "core/history/RecordSpeed.h"
+#include "core/history/SavedUrl.h"
+#include "window/chart/HistoryChart.h"
+#include "window/dialogs/HistoryExportDialog.h"
+#include "window/widgets/MessageBox.h"
+#include "window/widgets/Widgets.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QScrollBar>
+#include <memory>
+
+namespace {
+void deleteSelectedLine(QListWidget* list) {
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty())
+        return;
+    delete list->takeItem(list->row(selected.front()));
+    // Nothing is selected afterwards, so a second delete cannot take a line by surprise.
+    list->clearSelection();
+    list->setCurrentItem(nullptr);
+}
+
+QStringList historyLines(const QListWidget* list) {
+    QStringList lines;
+    lines.reserve(list->count());
+    for (int i = 0; i < list->count(); ++i)
+        lines << list->item(i)->text();
+    return lines;
+}
+
+void copyHistory(const QListWidget* list) {
+    QGuiApplication::clipboard()->setText(HistoryClipboardText(historyLines(list)));
+}
+
+// The newest line stays in view while the list is scrolled to the bottom: a line appended
+// or a history read at start-up shows its last line. A user who has scrolled up to read is
+// left there until they scroll back down. The range changes when the list lays out its
+// lines, which may come later than the append, so the bottom is followed there.
+void followNewestLine(QListWidget* list) {
+    QScrollBar* bar = list->verticalScrollBar();
+    auto atBottom = std::make_shared<bool>(true);
+    QObject::connect(bar, &QScrollBar::valueChanged, list,
+                     [bar, atBottom](int value) { *atBottom = value == bar->maximum(); });
+    QObject::connect(bar, &QScrollBar::rangeChanged, list, [bar, atBottom](int, int max) {
+        if (*atBottom)
+            bar->setValue(max);
+    });
+}
+
+void saveUrl(const QLineEdit* urlBox, QLabel* urlStore, QLabel* captionStore, QMenu* slotMenu,
+             const QString& suffix) {
+    const QString url = urlBox->text();
+    if (!IsSavableUrl(url)) {
+        ShowMessageBox(QStringLiteral("URLを正しく入力してください。"));
+        return;
+    }
+    const QString caption = SavedUrlCaption(url, suffix);
+    urlStore->setText(url);
+    captionStore->setText(caption);
+    slotMenu->setTitle(caption);
+}
+} // namespace
+
+void TForm1::Button3Click() {
+    deleteSelectedLine(ListBox1);
+}
+
+void TForm1::L1Click() {
+    deleteSelectedLine(ListBox1);
+}
+
+void TForm1::D2Click() {
+    ListBox1->clear();
+    Label2->setText(QStringLiteral("測定履歴"));
+}
+
+void TForm1::Button4Click() {
+    copyHistory(ListBox1);
+}
+
+void TForm1::N5Click() {
+    copyHistory(ListBox1);
+}
+
+void TForm1::SetUpHistoryList() {
+    ListBox1->setToolTip(QStringLiteral("＊ 不安定・中断・小さすぎるファイル\n"
+                                        "＊＊ 接続時間を測れなかった\n"
+                                        "ダブルクリックまたは Ctrl+G でグラフを表示します。"));
+    BindHandler(ListBox1, &QListWidget::itemDoubleClicked, this, &TForm1::G1Click);
+    followNewestLine(ListBox1);
+}
+
+void TForm1::G1Click() {
+    if (!m_chart) {
+        m_chart = new TForm7(this);
+        m_chart->SetHistoryModel(ListBox1->model());
+        UpdateChartRecord();
+    }
+    m_chart->show();
+    m_chart->raise();
+    m_chart->activateWindow();
+}
+
+void TForm1::X1Click() {
+    ExportHistoryWithDialog(this, historyLines(ListBox1));
+}
+
+void TForm1::UpdateChartRecord() {
+    // The display's own flag, not isVisible(): the window may not be shown yet.
+    if (m_chart)
+        m_chart->SetFastestRecord(!Label41->isHidden(), Label43->text());
+}
+
+void TForm1::DTI8184KBN1Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm15M.jpg"));
+}
+
+void TForm1::CommufaC1Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm8M.jpg"));
+}
+
+void TForm1::USEN1Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm4M.jpg"));
+}
+
+void TForm1::WebARENAW1Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm2M.jpg"));
+}
+
+void TForm1::QuillmetJPEG989KBV3Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm2M.jpg"));
+}
+
+void TForm1::QuillmetJPEG989KBV2Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm1M.jpg"));
+}
+
+void TForm1::QuillmetJPEG989KBV1Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm500K.jpg"));
+}
+
+void TForm1::Serverisland110Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm200K.jpg"));
+}
+
+void TForm1::Quillmetjpg1Click() {
+    Edit7->setText(SampleFileUrl("/qm/qm100K.jpg"));
+}
+
+void TForm1::URLI1Click() {
+    saveUrl(Edit7, Label15, Label33, N1A1, QStringLiteral("(&A)"));
+}
+
+void TForm1::URLI2Click() {
+    saveUrl(Edit7, Label31, Label34, N2B1, QStringLiteral("(&B)"));
+}
+
+void TForm1::URLI3Click() {
+    saveUrl(Edit7, Label32, Label35, N3C1, QStringLiteral("(&C)"));
+}
+
+void TForm1::URLI4Click() {
+    saveUrl(Edit7, Label37, Label39, N4D1, QStringLiteral("(&D)"));
+}
+
+void TForm1::URLI5Click() {
+    saveUrl(Edit7, Label38, Label3a, N5G1, QStringLiteral("(&G)"));
+}
+
+void TForm1::URL1Click() {
+    Edit7->setText(Label15->text());
+}
+
+void TForm1::URLJ1Click() {
+    Edit7->setText(Label31->text());
+}
+
+void TForm1::URLJ2Click() {
+    Edit7->setText(Label32->text());
+}
+
+void TForm1::URLJ3Click() {
+    Edit7->setText(Label37->text());
+}
+
+void TForm1::URLJ4Click() {
+    Edit7->setText(Label38->text());
+}
+
+void TForm1::Button6Click() {
+    const bool show = Label44->text() == QStringLiteral("false");
+    Label41->setVisible(show);
+    Label42->setVisible(show);
+    Label43->setVisible(show);
+    Label44->setText(show ? QStringLiteral("true") : QStringLiteral("false"));
+    UpdateChartRecord();
+}
+
+void TForm1::T1Click() {
+    Label42->setText(QStringLiteral("0"));
+    Label43->setText(QStringLiteral("0"));
+    UpdateChartRecord();
+}
+
+void TForm1::OfferToFastestRecord(int resultMark) {
+    // The display's own flag, not isVisible(): the window may not be shown yet.
+    if (Label41->isHidden() || resultMark != 0)
+        return;
+    if (!IsNewRecord(Label42->text(), Edit5->text()))
+        return;
+    Label42->setText(Edit5->text());
+    Label43->setText(Edit9->text());
+    SetEditTextColor(Edit5, QColor(255, 0, 0));
+    SetEditTextColor(Edit9, QColor(255, 0, 0));
+    // Not by colour alone.
+    for (QWidget* w : std::initializer_list<QWidget*>{Edit5, Edit9, Label42}) {
+        w->setToolTip(QStringLiteral("最速記録を更新しました"));
+        w->setAccessibleDescription(QStringLiteral("最速記録を更新しました"));
+    }
+    UpdateChartRecord();
+}

@@ -4,6 +4,7 @@
 #include "support/MessageRecorder.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempWorkDir.h"
+#include "support/TestHelpers.h"
 #include "window/chart/HistoryChart.h"
 #include "window/dialogs/quillmetUnit2.h"
 #include "window/dialogs/quillmetUnit3.h"
@@ -47,10 +48,6 @@ public:
         return false;
     }
 };
-
-QString urlOf(const ScriptedPeer& peer, const char* path) {
-    return QString::fromStdString(peer.url(path));
-}
 } // namespace
 
 class AccessTest final : public QObject {

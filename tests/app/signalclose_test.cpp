@@ -5,6 +5,7 @@
 #include "core/upload/UploadRun.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempWorkDir.h"
+#include "support/TestHelpers.h"
 #include "window/Application.h"
 #include "window/main/quillmetUnit1.h"
 

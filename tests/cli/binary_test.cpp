@@ -6,6 +6,7 @@
 #include "support/ProcessSignals.h"
 #include "support/SampleHostScript.h"
 #include "support/ScriptedPeer.h"
+#include "support/TestHelpers.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -166,8 +167,8 @@ private slots:
                                             "319488,byte,1702.4,kbps,1.663,Mbps")};
         prepared.Label15 = {QStringLiteral("http://speed.example.jp/qm/qm1M.jpg"), 187, false};
         prepared.Label44 = {QStringLiteral("true"), 20, false};
-        QVERIFY(WriteStateFile(statePath(), prepared).ok);
-        const QByteArray before = bytesOf(statePath());
+        QVERIFY(WriteStateFile(statePath(*m_dir), prepared).ok);
+        const QByteArray before = bytesOf(statePath(*m_dir));
 
         const CliResult r = RunCli(m_dir->path(),
                                    {QStringLiteral("--csv"), QStringLiteral("--runs"),
@@ -204,13 +205,13 @@ private slots:
             QVERIFY2(request.contains(whole), qPrintable(request));
 
         // The file is the old one with the two encoded lines before the list's end.
-        QByteArray after = bytesOf(statePath());
+        QByteArray after = bytesOf(statePath(*m_dir));
         const QByteArray added = encodedLine(appended[0]) + encodedLine(appended[1]);
         const qsizetype at = after.indexOf(added);
         QVERIFY(at > 0);
         QCOMPARE(after.remove(at, added.size()), before);
         StateSnapshot read;
-        QCOMPARE(ReadStateFile(statePath(), read).recordsRead, StateRecordCount);
+        QCOMPARE(ReadStateFile(statePath(*m_dir), read).recordsRead, StateRecordCount);
         QCOMPARE(read.ListBox1, prepared.ListBox1 + appended);
     }
 
@@ -224,7 +225,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(lockedByAnyone(lockPath()), 10000);
             QVERIFY(window.terminate());
         }
-        const QByteArray before = bytesOf(statePath());
+        const QByteArray before = bytesOf(statePath(*m_dir));
         QVERIFY(!before.isEmpty());
 
         Window window(m_dir->path());
@@ -238,7 +239,7 @@ private slots:
                                        "履歴に追記できません。ウィンドウを閉じてからもう一度"
                                        "実行してください。\n"));
         QVERIFY(window.terminate());
-        QCOMPARE(bytesOf(statePath()), before);
+        QCOMPARE(bytesOf(statePath(*m_dir)), before);
         QCOMPARE(newRequests(), QStringList());
     }
 
@@ -274,8 +275,7 @@ private:
         QProcess m_process;
     };
 
-    QString statePath() const { return m_dir->filePath(QStringLiteral("qm1.dat")); }
-    QString lockPath() const { return statePath() + QStringLiteral(".lock"); }
+    QString lockPath() const { return statePath(*m_dir) + QStringLiteral(".lock"); }
     QString accessLog() const { return m_hostDir + QStringLiteral("/run/access.log"); }
     QStringList newRequests() const {
         QFile log(accessLog());

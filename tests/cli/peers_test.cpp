@@ -9,6 +9,7 @@
 #include "support/ProcessSignals.h"
 #include "support/ScriptedPeer.h"
 #include "support/SmtpPeer.h"
+#include "support/TestHelpers.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -39,8 +40,8 @@ private slots:
         used.Edit7 = {QStringLiteral("http://speed.example.jp/qm/qm1M.jpg"), true};
         used.ListBox1 = {QStringLiteral("speed.example.jp,2013-05-19(日) 07:15:05,62,msec,"
                                         "1048576,byte,8192.0,kbps,8.000,Mbps")};
-        QVERIFY(WriteStateFile(statePath(), used).ok);
-        m_before = bytesOf(statePath());
+        QVERIFY(WriteStateFile(statePath(*m_dir), used).ok);
+        m_before = bytesOf(statePath(*m_dir));
     }
     void cleanup() { m_dir.reset(); }
 
@@ -136,7 +137,7 @@ private slots:
         QVERIFY2(r.err.startsWith(QStringLiteral("quillmet-cli: ")), qPrintable(r.err));
         if (!message.isEmpty())
             QVERIFY2(r.err.startsWith(message), qPrintable(r.err));
-        QCOMPARE(bytesOf(statePath()), m_before);
+        QCOMPARE(bytesOf(statePath(*m_dir)), m_before);
         if (peer == Peer::NotFound && code == 3)
             QCOMPARE(scripted->connectionCount(), 0); // refused before any request
     }
@@ -162,7 +163,7 @@ private slots:
         QVERIFY2(r.normalExit && r.exitCode == 128 + signal, qPrintable(Describe(r)));
         QVERIFY(r.out.isEmpty());
         QTRY_VERIFY(peer.clientClosed());
-        QCOMPARE(bytesOf(statePath()), m_before);
+        QCOMPARE(bytesOf(statePath(*m_dir)), m_before);
     }
 
     // The upload's record, as JSON, with the window's SMTP dialogue and history line.
@@ -226,8 +227,6 @@ private slots:
     }
 
 private:
-    QString statePath() const { return m_dir->filePath(QStringLiteral("qm1.dat")); }
-
     std::optional<QTemporaryDir> m_dir;
     QByteArray m_before;
 };

@@ -4,6 +4,7 @@
 #include "support/ProcessSignals.h"
 #include "support/SampleHostScript.h"
 #include "support/ScriptedPeer.h"
+#include "support/TestHelpers.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -277,7 +278,7 @@ private slots:
                                     .arg(kRunsWait)));
             QTest::qWait(200);
             StateReadResult read;
-            seen = readBack(statePath(), &read);
+            seen = readBack(statePath(*m_dir), &read);
             QVERIFY2(!read.failed(), qPrintable(read.reason));
             if (firstLineMs < 0 && seen.ListBox1.size() > oldLines)
                 firstLineMs = clock.elapsed();
@@ -287,14 +288,14 @@ private slots:
         // Long enough for a third run to have fetched its first round, were one started.
         QTest::qWait(kRepeatSettle);
         QVERIFY(program.running());
-        const auto savedAfterRuns = stampOf(statePath());
+        const auto savedAfterRuns = stampOf(statePath(*m_dir));
         QString why;
         QVERIFY2(program.terminate(&why), qPrintable(why + QLatin1Char('\n') + program.output()));
         const QDateTime endedAt = QDateTime::currentDateTime();
-        QVERIFY2(stampOf(statePath()) != savedAfterRuns, "qm1.dat not written at the close");
+        QVERIFY2(stampOf(statePath(*m_dir)) != savedAfterRuns, "qm1.dat not written at the close");
 
         StateReadResult read;
-        const StateSnapshot after = readBack(statePath(), &read);
+        const StateSnapshot after = readBack(statePath(*m_dir), &read);
         QCOMPARE(read.status, StateReadResult::Status::Read);
         QCOMPARE(read.recordsRead, StateRecordCount);
 
@@ -374,7 +375,7 @@ private slots:
                           recordOn, QStringLiteral("94811.3"), QStringLiteral("92.589"));
         StateSnapshot before;
         QVERIFY(prepare(prepared, &before));
-        const auto prepared_stamp = stampOf(statePath());
+        const auto prepared_stamp = stampOf(statePath(*m_dir));
 
         Program program(m_dir->path(), arguments);
         QVERIFY(program.started());
@@ -384,9 +385,9 @@ private slots:
         QString why;
         QVERIFY2(program.terminate(&why), qPrintable(why + QLatin1Char('\n') + program.output()));
 
-        QVERIFY2(stampOf(statePath()) != prepared_stamp, "qm1.dat not written at the close");
+        QVERIFY2(stampOf(statePath(*m_dir)) != prepared_stamp, "qm1.dat not written at the close");
         StateReadResult read;
-        const StateSnapshot after = readBack(statePath(), &read);
+        const StateSnapshot after = readBack(statePath(*m_dir), &read);
         QCOMPARE(read.status, StateReadResult::Status::Read);
         QCOMPARE(after, before);
         QCOMPARE(newRequests(), QStringList());
@@ -409,13 +410,13 @@ private slots:
         QFETCH(bool, fifo);
         StateSnapshot before;
         if (fifo)
-            QCOMPARE(::mkfifo(QFile::encodeName(statePath()).constData(), 0644), 0);
+            QCOMPARE(::mkfifo(QFile::encodeName(statePath(*m_dir)).constData(), 0644), 0);
         else
             QVERIFY(prepare(
                 preparedState(QStringLiteral("http://127.0.0.1:%1/qm/qm1M.jpg").arg(ClosedPort()),
                               true, QStringLiteral("1.0"), QStringLiteral("0.001")),
                 &before));
-        const auto preparedStamp = stampOf(statePath());
+        const auto preparedStamp = stampOf(statePath(*m_dir));
 
         Program program(m_dir->path(), fifo ? QStringList() : QStringList{QStringLiteral("1")});
         QVERIFY(program.started());
@@ -429,21 +430,20 @@ private slots:
         qInfo("ended %lld ms after signal %d", took, sig);
         QVERIFY2(took < kSignalExitMs, qPrintable(QString::number(took)));
 
-        QVERIFY2(stampOf(statePath()) != preparedStamp, "qm1.dat not written at the close");
+        QVERIFY2(stampOf(statePath(*m_dir)) != preparedStamp, "qm1.dat not written at the close");
         StateReadResult read;
-        const StateSnapshot after = readBack(statePath(), &read);
+        const StateSnapshot after = readBack(statePath(*m_dir), &read);
         QCOMPARE(read.status, StateReadResult::Status::Read);
         if (!fifo)
             QCOMPARE(after, before);
     }
 
 private:
-    QString statePath() const { return m_dir->filePath(QString::fromLatin1(StateFileName)); }
     QString accessLog() const { return m_hostDir + QStringLiteral("/run/access.log"); }
 
     // Writes the state with the project's writer and reads it back as the program will.
     bool prepare(const StateSnapshot& state, StateSnapshot* readBackState) {
-        const StateWriteResult written = WriteStateFile(statePath(), state);
+        const StateWriteResult written = WriteStateFile(statePath(*m_dir), state);
         if (!written.ok) {
             qWarning("%s", qPrintable(written.reason));
             return false;
@@ -454,7 +454,7 @@ private:
         for (LabelState* label : {&expected.Label41, &expected.Label42, &expected.Label43})
             label->Visible = false;
         StateReadResult read;
-        *readBackState = readBack(statePath(), &read);
+        *readBackState = readBack(statePath(*m_dir), &read);
         if (read.status != StateReadResult::Status::Read || !(*readBackState == expected)) {
             qWarning("prepared state does not read back: %s", qPrintable(read.reason));
             return false;

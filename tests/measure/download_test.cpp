@@ -6,6 +6,7 @@
 #include "support/MessageRecorder.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempWorkDir.h"
+#include "support/TestHelpers.h"
 #include "window/main/quillmetUnit1.h"
 
 #include <QAction>
@@ -22,11 +23,6 @@
 namespace {
 constexpr int kRunTimeoutMs = 20000;
 
-QByteArray okHeader(qint64 contentLength) {
-    return "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-           QByteArray::number(contentLength) + "\r\n\r\n";
-}
-
 // Every connection gets a 200 reply of that many bytes.
 void serveFile(ScriptedPeer& peer, qint64 bytes) {
     peer.readRequest().send(okHeader(bytes)).stream(bytes).close();
@@ -38,10 +34,6 @@ void servePaced(ScriptedPeer& peer, qint64 bytes) {
         .send(okHeader(bytes))
         .sendInPieces(QByteArray(static_cast<int>(bytes), 'q'), {int(bytes / 10)}, 15)
         .close();
-}
-
-QString urlOf(const ScriptedPeer& peer, const char* path) {
-    return QString::fromStdString(peer.url(path));
 }
 
 // The main window with short pauses between rounds and runs.

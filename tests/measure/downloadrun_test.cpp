@@ -5,16 +5,13 @@
 #include "core/platform/WindowTimer.h"
 #include "support/EventErrorRecorder.h"
 #include "support/ScriptedPeer.h"
+#include "support/TestHelpers.h"
 
 #include <QtTest>
 #include <stdexcept>
 
 namespace {
 constexpr int kRunTimeoutMs = 20000;
-
-QByteArray okHeader(qint64 contentLength) {
-    return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(contentLength) + "\r\n\r\n";
-}
 
 // Everything the run reported, in order, one line per signal.
 struct Journal {
@@ -44,10 +41,6 @@ struct Journal {
     QStringList lines;
     std::optional<DownloadResult> result;
 };
-
-QString urlOf(const ScriptedPeer& peer, const char* path) {
-    return QString::fromStdString(peer.url(path));
-}
 } // namespace
 
 class DownloadRunTest final : public QObject {

@@ -1,9 +1,8 @@
 #include "core/net/Nmhttp.h"
-#include "support/NginxServer.h"
+#include "support/SampleHostScript.h"
 
 #include <QFile>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QtTest>
 
 class NginxTest : public QObject {
@@ -11,10 +10,12 @@ class NginxTest : public QObject {
 
 private slots:
     void getFetchesAFileFromNginx() {
-        QVERIFY2(QFile::exists(NginxServer::binary()), "nginx is not installed");
-        QTemporaryDir root;
-        QVERIFY(root.isValid());
-        QVERIFY(QDir(root.path()).mkpath("qm"));
+        QVERIFY2(QFile::exists(SampleHostScript::NginxBinary()), "nginx is not installed");
+        const QString build = qEnvironmentVariable("QM_BINARY_DIR");
+        const QString hostDir = build + QStringLiteral("/nginx-test-host");
+        QDir root(hostDir + QStringLiteral("/www"));
+        QVERIFY(root.removeRecursively());
+        QVERIFY(root.mkpath("qm"));
         QByteArray content(300 * 1024 + 17, Qt::Uninitialized);
         QRandomGenerator generator(1234);
         for (char& byte : content)
@@ -24,9 +25,10 @@ private slots:
         QCOMPARE(file.write(content), content.size());
         file.close();
 
-        NginxServer nginx(root.path());
-        QString why;
-        QVERIFY2(nginx.start(&why), qPrintable(why));
+        SampleHostScript nginx(build, hostDir);
+        nginx.KeepServedFolder();
+        const QString why = nginx.Start();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
 
         TNMHTTP http;
         int successes = 0;
@@ -36,7 +38,7 @@ private slots:
             ++successes;
         };
         http.OnFailure = [&](CmdType) { ++failures; };
-        const std::string base = "http://127.0.0.1:" + std::to_string(nginx.port());
+        const std::string base = "http://127.0.0.1:" + std::to_string(nginx.Port());
         http.Get(base + "/qm/sample.jpg");
         QCOMPARE(http.ReplyCode, 200);
         QCOMPARE(http.ContentLength, content.size());

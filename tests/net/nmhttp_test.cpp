@@ -1,6 +1,7 @@
 #include "core/net/Nmhttp.h"
 #include "support/Raised.h"
 #include "support/ScriptedPeer.h"
+#include "support/TestHelpers.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

@@ -1,6 +1,7 @@
 #include "core/net/Psock.h"
 #include "support/Raised.h"
 #include "support/ScriptedPeer.h"
+#include "support/TestHelpers.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>

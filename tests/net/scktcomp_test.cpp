@@ -1,6 +1,7 @@
 #include "core/net/ScktComp.h"
 #include "support/EventErrorRecorder.h"
 #include "support/SockPeer.h"
+#include "support/TestHelpers.h"
 
 #include <QEventLoop>
 #include <QHostInfo>
@@ -456,7 +457,7 @@ private slots:
             };
         }
         socket.setAddress("127.0.0.1");
-        socket.setPort(SockPeer::unusedPort());
+        socket.setPort(ClosedPort());
         // Twice: a failed connect leaves nothing in the way of the next try.
         for (int attempt = 1; attempt <= 2; ++attempt) {
             socket.Activate();

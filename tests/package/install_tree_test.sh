@@ -5,6 +5,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/package/common.sh
 source "$here/common.sh"
+# shellcheck source=tests/support/free_port.sh
+source "$here/../support/free_port.sh"
 need cmake desktop-file-validate appstreamcli man file nginx
 
 scratch=$(mktemp -d)
@@ -29,18 +31,8 @@ echo "ok: the tree, the entry, the metainfo and the pages"
 host=$usr/bin/quillmet-sample-host
 export XDG_CACHE_HOME=$scratch/cache
 unset QM_SAMPLE_HOST_DIR QM_SAMPLE_TOOL QM_SAMPLE_TEMPLATE QM_SAMPLE_SCREENSHOTS QM_BUILD_DIR
-port=
-for _ in 1 2 3 4 5; do
-    candidate=$((20000 + RANDOM % 20000))
-    if out=$(QM_SAMPLE_PORT=$candidate "$host" start 2>&1); then
-        port=$candidate
-        break
-    fi
-    grep -q "Address already in use" <<<"$out" || fail "start: $out"
-done
-[ -n "$port" ] || fail "no free port found"
+start_on_free_port "$host"
 echo "$out"
-export QM_SAMPLE_PORT=$port
 home=$XDG_CACHE_HOME/quillmet/sample-host
 [ -f "$home/www/qm/qm15M.jpg" ] || fail "the samples are not in $home/www"
 grep -qF "$usr/share/quillmet/sample-host/nginx.conf.in" "$home/nginx.conf" ||

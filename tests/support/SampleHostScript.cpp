@@ -1,6 +1,6 @@
 #include "support/SampleHostScript.h"
 
-#include "support/ScriptedPeer.h"
+#include "support/TestHelpers.h"
 
 #include <QProcess>
 
@@ -8,6 +8,16 @@ SampleHostScript::SampleHostScript(const QString& buildDir, const QString& hostD
     : m_env(QProcessEnvironment::systemEnvironment()) {
     m_env.insert(QStringLiteral("QM_BUILD_DIR"), buildDir);
     m_env.insert(QStringLiteral("QM_SAMPLE_HOST_DIR"), hostDir);
+}
+
+SampleHostScript::~SampleHostScript() {
+    if (m_running)
+        Run(QStringLiteral("stop"));
+}
+
+void SampleHostScript::KeepServedFolder() {
+    // The script runs its tool on the folder only to fill it.
+    m_env.insert(QStringLiteral("QM_SAMPLE_TOOL"), QStringLiteral("/bin/true"));
 }
 
 int SampleHostScript::Run(const QString& command) {
@@ -24,7 +34,10 @@ int SampleHostScript::Run(const QString& command) {
         return -1;
     }
     m_output = QString::fromLocal8Bit(script.readAll());
-    return script.exitStatus() == QProcess::NormalExit ? script.exitCode() : -1;
+    const int code = script.exitStatus() == QProcess::NormalExit ? script.exitCode() : -1;
+    if (code == 0 && command == QLatin1String("stop"))
+        m_running = false;
+    return code;
 }
 
 QString SampleHostScript::Start() {
@@ -34,6 +47,7 @@ QString SampleHostScript::Start() {
         m_env.insert(QStringLiteral("QM_SAMPLE_PORT"), QString::number(port));
         if (Run(QStringLiteral("start")) == 0) {
             m_port = port;
+            m_running = true;
             return {};
         }
         if (!m_output.contains(QLatin1String("Address already in use")))

@@ -210,11 +210,3 @@ StalledListener::~StalledListener() {
     if (m_listener >= 0)
         ::close(m_listener);
 }
-
-quint16 ClosedPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
-}

@@ -90,6 +90,3 @@ private:
     quint16 m_port = 0;
     bool m_ready = false;
 };
-
-// A port on 127.0.0.1 where nothing listens (taken, then released).
-quint16 ClosedPort();

@@ -8,14 +8,6 @@ SockPeer::SockPeer(QObject* parent)
     connect(&m_server, &QTcpServer::newConnection, this, &SockPeer::accept);
 }
 
-quint16 SockPeer::unusedPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
-}
-
 void SockPeer::setGreeting(const QByteArray& greeting, bool closeAfter) {
     m_greeting = greeting;
     m_closeAfterGreeting = closeAfter;

@@ -15,8 +15,6 @@ public:
     explicit SockPeer(QObject* parent = nullptr);
 
     quint16 port() const { return m_server.serverPort(); }
-    // A loopback port that nobody listens on (listened on once, then closed).
-    static quint16 unusedPort();
 
     // Sent as soon as a connection is accepted; optionally closed right after it.
     void setGreeting(const QByteArray& greeting, bool closeAfter = false);

@@ -3,6 +3,7 @@
 #include "support/MessageRecorder.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempWorkDir.h"
+#include "support/TestHelpers.h"
 #include "window/dialogs/quillmetUnit6.h"
 #include "window/main/quillmetUnit1.h"
 
@@ -33,15 +34,7 @@ qint64 now() {
 
 // Every connection: a 200 reply of that many bytes.
 void serve(ScriptedPeer& peer, qint64 bytes = 3000000) {
-    peer.readRequest()
-        .send("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-              QByteArray::number(bytes) + "\r\n\r\n")
-        .stream(bytes)
-        .close();
-}
-
-QString urlOf(const ScriptedPeer& peer, const char* path) {
-    return QString::fromStdString(peer.url(path));
+    peer.readRequest().send(okHeader(bytes)).stream(bytes).close();
 }
 
 // The main window with short pauses and its timer settings with short minutes; notes the

@@ -4,6 +4,8 @@
 set -euo pipefail
 export LC_ALL=C
 : "${QM_SOURCE_DIR:?}" "${QM_BINARY_DIR:?}"
+# shellcheck source=tests/support/free_port.sh
+source "$QM_SOURCE_DIR/tests/support/free_port.sh"
 
 host=$QM_SOURCE_DIR/scripts/sample-host
 export QM_BUILD_DIR=$QM_BINARY_DIR
@@ -29,18 +31,7 @@ fail() {
 # Starts from nothing, so the samples are written by the script itself.
 rm -rf "$QM_SAMPLE_HOST_DIR"
 
-# A free port: another test or program may hold any fixed one.
-port=
-for _ in 1 2 3 4 5; do
-    candidate=$((20000 + RANDOM % 20000))
-    if out=$(QM_SAMPLE_PORT=$candidate "$host" start 2>&1); then
-        port=$candidate
-        break
-    fi
-    grep -q "Address already in use" <<<"$out" || fail "start: $out"
-done
-[ -n "$port" ] || fail "no free port found"
-export QM_SAMPLE_PORT=$port
+start_on_free_port "$host"
 echo "$out"
 
 # GET over a bare socket; the reply goes to $2 as it came, header and body.

@@ -1,4 +1,5 @@
 #include "support/MessageRecorder.h"
+#include "support/TestHelpers.h"
 #include "window/widgets/BrowserLauncher.h"
 
 #include <QElapsedTimer>
@@ -8,20 +9,6 @@
 #include <unistd.h>
 
 namespace {
-// Writes an executable shell script and returns its path.
-QString writeScript(const QTemporaryDir& dir, const QString& name, const QByteArray& body,
-                    QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner |
-                                                     QFile::ExeOwner) {
-    const QString path = dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("cannot write %s", qPrintable(path));
-    f.write("#!/bin/sh\n" + body);
-    f.close();
-    f.setPermissions(permissions);
-    return path;
-}
-
 QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");

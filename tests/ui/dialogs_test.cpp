@@ -1,5 +1,6 @@
 #include "QuillmetConfig.h"
 #include "support/MessageRecorder.h"
+#include "support/TestHelpers.h"
 #include "window/Application.h"
 #include "window/dialogs/quillmetUnit2.h"
 #include "window/dialogs/quillmetUnit3.h"
@@ -22,17 +23,6 @@
 #include <functional>
 
 namespace {
-QString writeScript(const QTemporaryDir& dir, const QString& name, const QByteArray& body) {
-    const QString path = dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("cannot write %s", qPrintable(path));
-    f.write("#!/bin/sh\n" + body);
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
-}
-
 QString config(const char* value) {
     return QString::fromUtf8(value);
 }

@@ -7,6 +7,7 @@
 #include "support/MessageRecorder.h"
 #include "support/SmtpPeer.h"
 #include "support/SockPeer.h"
+#include "support/TestHelpers.h"
 #include "window/dialogs/quillmetUnit4.h"
 #include "window/main/quillmetUnit1.h"
 
@@ -293,7 +294,7 @@ private slots:
 
     void refusedConnectionIsReportedAndLeavesTheWindowUsable() {
         UploadWindow w;
-        w.form.ClientSocket3->setPort(SockPeer::unusedPort());
+        w.form.ClientSocket3->setPort(ClosedPort());
         w.start();
         QTRY_COMPARE_WITH_TIMEOUT(w.messages.texts().size(), 1, kRunTimeout);
         QCOMPARE(w.messages.texts().first(), QStringLiteral("非同期ソケットエラー 10061"));

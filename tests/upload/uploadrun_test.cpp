@@ -5,6 +5,7 @@
 #include "support/EventErrorRecorder.h"
 #include "support/SmtpPeer.h"
 #include "support/SockPeer.h"
+#include "support/TestHelpers.h"
 
 #include <QElapsedTimer>
 #include <QHostInfo>
@@ -155,7 +156,7 @@ private slots:
     void aRefusedConnectionIsReportedThroughTheSinkAndEndsTheRun() {
         EventErrorRecorder errors;
         UploadRun run;
-        run.ClientSocket3->setPort(SockPeer::unusedPort());
+        run.ClientSocket3->setPort(ClosedPort());
         Journal journal(run);
         run.Start(QStringLiteral("127.0.0.1"), kAddress, QString());
         QTRY_VERIFY_WITH_TIMEOUT(journal.ended, kRunTimeoutMs);

@@ -11,6 +11,7 @@
 #include "core/upload/UploadRun.h"
 
 #include <QEventLoop>
+#include <QLocale>
 #include <QScopedValueRollback>
 #include <cstdio>
 
@@ -29,13 +30,6 @@ bool isRefusalLine(const QString& line) {
     return !line.isEmpty() && !line.front().isDigit() &&
            (line.endsWith(QStringLiteral("失敗.")) || line.endsWith(QStringLiteral("エラー.")) ||
             line.startsWith(QStringLiteral("その他エラー")));
-}
-
-QString withSeparators(qint64 n) {
-    QString digits = QString::number(n);
-    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
-        digits.insert(i, QLatin1Char(','));
-    return digits;
 }
 
 } // namespace
@@ -404,7 +398,8 @@ void CliRunner::Progress() {
         bytes = m_download->NMHTTP1->ReceivedBytes;
     }
     line += QStringLiteral("  %1 byte  %2 秒")
-                .arg(withSeparators(bytes))
+                // "1,234,567" whatever the user's locale.
+                .arg(QLocale(QLocale::English, QLocale::UnitedStates).toString(bytes))
                 .arg(double(m_runClock.elapsed()) / 1000.0, 0, 'f', 1);
     std::fprintf(stderr, "\r\033[K%s", line.toLocal8Bit().constData());
     std::fflush(stderr);

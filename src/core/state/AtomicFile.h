@@ -1,4 +1,5 @@
 // Replacing a file's contents so that a crash or a full disk leaves the old contents whole.
+// Not QSaveFile: that ignores a failed fsync and never syncs the directory after the rename.
 #pragma once
 
 #include <QString>

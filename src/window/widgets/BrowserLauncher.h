@@ -1,4 +1,6 @@
 // Hands a URL to the desktop's web browser.
+// Not QProcess: startDetached() gives no exit status, so an opener failing at once (exit code 3,
+// a signal) would pass unseen; a QProcess kept for finished() kills the opener when it goes.
 #pragma once
 
 #include "core/platform/Exceptions.h"

@@ -86,21 +86,14 @@ void MeasurementSchedule::RunCompleted() {
         return;
     const TimerSchedule::AfterRun after =
         TimerSchedule::RunCompleted(m_burstRemaining, m_burstsLeft);
-    switch (after.next) {
-    case TimerSchedule::Next::NextRun:
+    m_burstRemaining = after.counter;
+    m_burstsLeft = after.burstsLeft;
+    if (after.next == TimerSchedule::Next::NextRun)
         GapTimer->setEnabled(true);
-        break;
-    case TimerSchedule::Next::NextBurst:
-        m_burstRemaining = after.counter;
-        m_burstsLeft = after.burstsLeft;
+    else if (after.next == TimerSchedule::Next::NextBurst)
         AwaitBurst();
-        break;
-    case TimerSchedule::Next::End:
+    else if (after.next == TimerSchedule::Next::End)
         End();
-        break;
-    case TimerSchedule::Next::Nothing:
-        break;
-    }
 }
 
 void MeasurementSchedule::SetRepeatCount(std::int32_t count, std::int32_t max) {

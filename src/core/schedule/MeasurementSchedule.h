@@ -38,8 +38,7 @@ public:
     bool Active() const noexcept { return m_active; }
     int PerBurst() const noexcept { return m_perBurst; }
     int BurstsLeft() const noexcept { return m_burstsLeft; }
-    // While a burst is awaited: when it comes.
-    QDateTime NextBurst() const { return m_nextBurst; }
+    QDateTime NextBurst() const { return m_nextBurst; } // while a burst is awaited
 
     // Asked at a tick: a run of either kind is going on (the tick then starts none); and after
     // runDue: the tick's run has started. Only a completed download moves the schedule on, so
@@ -54,20 +53,16 @@ public:
     bool RepeatPending() const noexcept {
         return m_repeatCount >= 1 && m_repeatCount <= m_repeatMax;
     }
-    // True when another run follows.
-    bool RepeatAfterRun();
+    bool RepeatAfterRun(); // true when another run follows
 
     WindowTimer* RepeatTimer = nullptr;   // the pause of the command-line repeat
     WindowTimer* IntervalTimer = nullptr; // up to the next burst
     WindowTimer* GapTimer = nullptr;      // between the runs of a burst
 
 signals:
-    // Start a run now.
-    void runDue();
-    // Started, stopped, or the next burst awaited.
-    void changed();
-    // After the stop that ends it.
-    void ended(EndReason reason);
+    void runDue();                // start a run now
+    void changed();               // started, stopped, or the next burst awaited
+    void ended(EndReason reason); // after the stop that ends it
 
 private:
     void AwaitBurst();

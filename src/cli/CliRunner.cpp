@@ -6,6 +6,7 @@
 #include "core/net/Nmhttp.h"
 #include "core/net/ScktComp.h"
 #include "core/platform/WindowTimer.h"
+#include "core/schedule/MeasurementSchedule.h"
 #include "core/state/StateFileAppend.h"
 #include "core/state/StateFileLock.h"
 #include "core/upload/UploadRun.h"
@@ -17,7 +18,6 @@
 
 namespace {
 
-constexpr int kRepeatPauseMs = 3000;     // between runs, as the window's repeat
 constexpr int kProgressEveryMs = 250;    // progress line refresh
 constexpr qsizetype kMaxUrlBytes = 8192; // a request line web servers still take
 
@@ -103,6 +103,13 @@ CliRunner::CliRunner(CliOptions options, QObject* parent)
         }
     });
 
+    // The runs follow each other as the window's command-line repeat's do.
+    m_schedule = new MeasurementSchedule(this);
+    connect(m_schedule, &MeasurementSchedule::runDue, this, [this] {
+        if (m_loop)
+            m_loop->quit();
+    });
+
     m_progressTimer.setInterval(kProgressEveryMs);
     connect(&m_progressTimer, &QTimer::timeout, this, &CliRunner::Progress);
 }
@@ -160,8 +167,9 @@ int CliRunner::Measure() {
     if (m_options.format == CliOptions::Format::Csv)
         Out(CsvHeaderLine());
     const int runs = m_options.upload ? 1 : m_options.runs;
+    m_schedule->SetRepeatCount(runs, runs);
     for (m_run = 1; m_run <= runs; ++m_run) {
-        if (m_run > 1 && !Pause(kRepeatPauseMs))
+        if (m_run > 1 && !Pause())
             break;
         CliRecord record;
         const int code = m_options.upload ? UploadOnce(&record) : DownloadOnce(&record);
@@ -193,6 +201,7 @@ void CliRunner::Interrupt(int signal) {
         return;
     m_signal = signal;
     m_download->Timer1->setEnabled(false);
+    m_schedule->RepeatTimer->setEnabled(false);
     if (m_download->Running())
         m_download->Abort();
     if (m_upload->Running()) {
@@ -264,14 +273,9 @@ void CliRunner::Finish(int code) {
         m_loop->quit();
 }
 
-bool CliRunner::Pause(int ms) {
-    QTimer pause;
-    pause.setSingleShot(true);
-    connect(&pause, &QTimer::timeout, this, [this] {
-        if (m_loop)
-            m_loop->quit();
-    });
-    pause.start(ms);
+bool CliRunner::Pause() {
+    if (!m_schedule->RepeatAfterRun())
+        return false;
     m_finished = false;
     Wait();
     return m_signal == 0;

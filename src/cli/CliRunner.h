@@ -11,6 +11,7 @@
 #include <memory>
 
 class DownloadRun;
+class MeasurementSchedule;
 class QEventLoop;
 class StateFileLock;
 class UploadRun;
@@ -49,7 +50,8 @@ private:
     // Runs the event loop until Finish() or an interrupt.
     void Wait();
     void Finish(int code);
-    bool Pause(int ms);
+    // The pause after a run; false when no run follows or a signal ended it.
+    bool Pause();
     void Print(const CliRecord& record);
     void Progress();
     void ClearProgress();
@@ -62,6 +64,7 @@ private:
     CliOptions m_options;
     DownloadRun* m_download = nullptr;
     UploadRun* m_upload = nullptr;
+    MeasurementSchedule* m_schedule = nullptr;
     std::unique_ptr<StateFileLock> m_lock;
 
     QEventLoop* m_loop = nullptr;

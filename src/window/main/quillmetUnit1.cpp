@@ -5,7 +5,6 @@
 #include "core/net/Nmhttp.h"
 #include "core/net/ScktComp.h"
 #include "core/platform/Exceptions.h"
-#include "core/platform/WindowTimer.h"
 #include "core/upload/UploadRun.h"
 #include "window/dialogs/quillmetUnit4.h"
 #include "window/main/EditBoxCopyFilter.h"
@@ -33,24 +32,18 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
     : QMainWindow(parent)
     , m_download(new DownloadRun(this))
     , m_upload(new UploadRun(this))
+    , m_schedule(new MeasurementSchedule(this))
     , NMHTTP1(m_download->NMHTTP1)
     , Timer1(m_download->Timer1)
     , ClientSocket3(m_upload->ClientSocket3)
     , SmtpSilenceTimer(m_upload->SmtpSilenceTimer)
+    , Timer2(m_schedule->RepeatTimer)
+    , Timer3(m_schedule->IntervalTimer)
+    , Timer4(m_schedule->GapTimer)
     , m_arguments(std::move(arguments)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quillmet ver.1.90"));
     setFont(PixelFont(kGothic, 12));
-
-    Timer2 = new WindowTimer(this, 3000);
-    Timer3 = new WindowTimer(this, 0);
-    Timer4 = new WindowTimer(this, 0);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer3->setObjectName(QStringLiteral("Timer3"));
-    Timer4->setObjectName(QStringLiteral("Timer4"));
-    Timer2->OnTimer = [this] { Timer2Timer(); };
-    Timer3->OnTimer = [this] { Timer3Timer(); };
-    Timer4->OnTimer = [this] { Timer4Timer(); };
 
     BuildControls(this);
     BindHandler(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
@@ -64,6 +57,7 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
     SetUpHistoryList();
     ConnectDownload();
     ConnectUpload();
+    ConnectSchedule();
     // The menu shortcuts work from the edit boxes too; Ctrl+C stays with an edit box that
     // has a selection.
     EditBoxCopyFilter::InstallOn(this);
@@ -128,9 +122,9 @@ void TForm1::FormCreate() {
     N5G1->setTitle(Label3a->text());
 
     if (m_arguments.size() == 1)
-        m_repeatCount = StrToInt(m_arguments.front().toStdString());
+        m_schedule->SetRepeatCount(StrToInt(m_arguments.front().toStdString()));
 
-    if (m_repeatCount >= 1 && m_repeatCount <= 5)
+    if (m_schedule->RepeatPending())
         ClickButton1();
 
     connect(qApp, &QGuiApplication::applicationStateChanged, this,

@@ -1,6 +1,7 @@
 // The main window: the handlers, and what it shows of the runs it starts.
 #pragma once
 
+#include "core/schedule/MeasurementSchedule.h"
 #include "window/main/Form1Controls.h"
 
 #include <QMainWindow>
@@ -30,6 +31,7 @@ class TForm1 final : public QMainWindow, public TForm1Controls {
     // The runs, each owning its components and state; the window shows what they report.
     DownloadRun* m_download = nullptr;
     UploadRun* m_upload = nullptr;
+    MeasurementSchedule* m_schedule = nullptr;
 
 public:
     // arguments: the command line without the program name.
@@ -43,7 +45,7 @@ public:
     DownloadRun& Download() const noexcept { return *m_download; }
     UploadRun& Upload() const noexcept { return *m_upload; }
     // The command-line repeat counter.
-    std::int32_t RepeatCount() const noexcept { return m_repeatCount; }
+    std::int32_t RepeatCount() const noexcept { return m_schedule->RepeatCount(); }
 
     // A programmatic click on Button1: runs Button1Click even while the button is disabled.
     void ClickButton1();
@@ -78,7 +80,6 @@ public:
     void NMHTTP1Success(CmdType Cmd);
     void NMHTTP1Failure(CmdType Cmd);
     void Timer1Timer();
-    void Timer2Timer();
     // "測定中止": ends the download or upload under way as an error reply would, with its
     // own status and no history line.
     void S1Click();
@@ -133,18 +134,15 @@ public:
 
     // timer measurement
     void TimerMeasClick();
-    // Starts a schedule: `bursts` bursts of `perBurst` runs, intervalMs from the end of one
-    // burst to the next, gapMs between the runs of a burst; the first run comes one interval
-    // from now.
+    // Starts a schedule (see MeasurementSchedule::Start) with the indicator shown and the start
+    // controls disabled.
     void StartTimerSchedule(int intervalMs, int gapMs, int perBurst, int bursts);
     // Ends a schedule in full: indicator hidden, state "0", timers off, start controls and
     // URL box enabled. A run still going on keeps the start controls until it ends.
-    void EndTimerSchedule();
+    void EndTimerSchedule() { m_schedule->End(); }
     // Stops a schedule's timers and state ("0" in the three labels) and enables the URL box;
     // the indicator and the start controls are left as they are.
-    void StopTimerSchedule();
-    void Timer3Timer();
-    void Timer4Timer();
+    void StopTimerSchedule() { m_schedule->Stop(); }
     // A download run is under way: from its start to its completion, error reply or stop.
     bool DownloadRunning() const;
     // A download or an upload is under way.
@@ -162,9 +160,9 @@ public:
     WindowTimer*& Timer1;
     TClientSocket*& ClientSocket3;
     WindowTimer*& SmtpSilenceTimer;
-    WindowTimer* Timer2 = nullptr;
-    WindowTimer* Timer3 = nullptr;
-    WindowTimer* Timer4 = nullptr;
+    WindowTimer*& Timer2;
+    WindowTimer*& Timer3;
+    WindowTimer*& Timer4;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -188,12 +186,10 @@ private:
     void RunStopped();
     // The stop command and button work only while a run is going on.
     void SetStopEnabled(bool enabled);
-    // The status and the indicator's tooltip tell when the next burst comes.
-    void ShowNextBurst();
-
-    // A tick of the schedule starts the next run; a tick whose run does not start ends it.
-    void StartScheduledRun();
-    void EndScheduleForTick();
+    void ConnectSchedule();
+    // The hidden labels mirror the schedule; the status and the indicator's tooltip tell when
+    // the next burst comes.
+    void ShowSchedule();
 
     // What the state file carries, taken from the controls, and the way back.
     StateSnapshot CaptureState() const;
@@ -204,9 +200,6 @@ private:
     std::shared_ptr<StateFileLock> m_stateLock;
     bool m_stateReadOnly = false;
 
-    std::int32_t m_repeatCount = 0;
-    // Runs still to start in the current burst of the timer measurement after the one running.
-    std::int32_t m_burstRemaining = 0;
     // A completed run's result is being shown: the run counts as going on until its closing steps.
     bool m_showingResult = false;
     QStringList m_arguments;

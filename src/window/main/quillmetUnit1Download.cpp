@@ -8,7 +8,6 @@
 #include "core/net/Nmhttp.h"
 #include "core/platform/Exceptions.h"
 #include "core/platform/WindowTimer.h"
-#include "core/schedule/TimerSchedule.h"
 #include "core/upload/UploadRun.h"
 #include "window/widgets/ExceptionReport.h"
 #include "window/widgets/MessageBox.h"
@@ -117,39 +116,17 @@ void TForm1::ShowDownloadResult(const DownloadResult& result) {
 
 void TForm1::RunClosingSteps() {
     m_showingResult = false;
-    if (Label50->text() == QStringLiteral("0")) {
+    if (!m_schedule->Active()) {
         Button1->setEnabled(true);
         E1->setEnabled(true);
     }
     Label9->clear();
-    --m_repeatCount;
-    if (m_repeatCount >= 1 && m_repeatCount <= 5) {
+    if (m_schedule->RepeatAfterRun()) {
         Button1->setEnabled(false);
         E1->setEnabled(false);
-        Timer2->setEnabled(true);
     }
     TimerMeas->setEnabled(true);
-
-    if (Label50->text() != QStringLiteral("1"))
-        return;
-    const TimerSchedule::AfterRun after =
-        TimerSchedule::RunCompleted(m_burstRemaining, StrToInt(Label52->text().toStdString()));
-    switch (after.next) {
-    case TimerSchedule::Next::NextRun:
-        Timer4->setEnabled(true);
-        break;
-    case TimerSchedule::Next::NextBurst:
-        m_burstRemaining = after.counter;
-        Label52->setText(QString::number(after.burstsLeft));
-        Timer3->setEnabled(true);
-        ShowNextBurst();
-        break;
-    case TimerSchedule::Next::End:
-        EndTimerSchedule();
-        break;
-    case TimerSchedule::Next::Nothing:
-        break;
-    }
+    m_schedule->RunCompleted();
 }
 
 void TForm1::DownloadStoppedTooBig() {
@@ -193,11 +170,6 @@ void TForm1::RunStopped() {
 void TForm1::SetStopEnabled(bool enabled) {
     S1->setEnabled(enabled);
     Button5->setEnabled(enabled);
-}
-
-void TForm1::Timer2Timer() {
-    Timer2->setEnabled(false);
-    ClickButton1();
 }
 
 bool TForm1::DownloadRunning() const {

@@ -29,6 +29,9 @@ struct SmtpOutcome {
     // (before the lines above); the connection is to be closed, and no rate counts.
     bool replyTooLong = false;
     std::size_t keptBytes = 0;
+    // The reply was not the one the step awaits: the last log line says so.
+    bool refused = false;
+    std::string reply;
 };
 
 // Which reply the dialogue waits for; the numbers are the steps as the log and tests count them.

@@ -2,55 +2,36 @@
 
 #include "core/net/Psock.h"
 
+#include <array>
+#include <utility>
+
 RunEnd RunEndOfSocketError(int code) {
-    switch (code) {
-    case 10061:
-        return RunEnd::Refused;
-    case 10053:
-    case 10054:
-        return RunEnd::Reset;
-    case 10060:
-        return RunEnd::TimedOut;
-    case 10051:
-    case 10065:
-        return RunEnd::Unreachable;
-    default:
-        // The resolver's answers: no such host, try again, no address.
-        return code >= 11001 && code <= 11004 ? RunEnd::Unresolved : RunEnd::Failed;
+    // The resolver's answers from 11001 to 11004: no such host, try again, no address.
+    const std::pair<int, RunEnd> known[] = {
+        {10061, RunEnd::Refused},    {10053, RunEnd::Reset},       {10054, RunEnd::Reset},
+        {10060, RunEnd::TimedOut},   {10051, RunEnd::Unreachable}, {10065, RunEnd::Unreachable},
+        {11001, RunEnd::Unresolved}, {11002, RunEnd::Unresolved},  {11003, RunEnd::Unresolved},
+        {11004, RunEnd::Unresolved}};
+    for (const auto& [number, end] : known) {
+        if (number == code)
+            return end;
     }
+    return RunEnd::Failed;
 }
 
 RunOutcome OutcomeOfFailure(const std::exception& e) {
     RunOutcome o(RunEnd::Failed, QString::fromUtf8(e.what()));
-    // Nothing cancels a request but the user's stop, which goes unreported, and the time-out.
-    if (dynamic_cast<const EAbortError*>(&e)) {
-        o.end = RunEnd::TimedOut;
-        return o;
-    }
     const auto* sock = dynamic_cast<const ESockError*>(&e);
-    if (!sock)
-        return o;
-    o.socketError = sock->Code();
-    switch (sock->Fault()) {
-    case SockFault::SocketError:
-        o.end = RunEndOfSocketError(sock->Code());
-        break;
-    case SockFault::Unresolved:
-        o.end = RunEnd::Unresolved;
-        break;
-    case SockFault::TimedOut:
+    // Nothing cancels a request but the user's stop, which goes unreported, and the time-out.
+    if (dynamic_cast<const EAbortError*>(&e))
         o.end = RunEnd::TimedOut;
-        break;
-    case SockFault::ConnectFailed:
-        // Whatever the kernel said, the connect did not get through.
-        o.end = RunEnd::Refused;
-        break;
-    case SockFault::CutShort:
-        o.end = RunEnd::CutShort;
-        break;
-    case SockFault::Other:
-        break;
-    }
+    else if (sock && sock->Fault() == SockFault::SocketError)
+        o.end = RunEndOfSocketError(sock->Code());
+    else if (sock) // by SockFault; a connect that failed did not get through, whatever the cause
+        o.end = std::array{
+            RunEnd::Failed,   RunEnd::Failed,  RunEnd::Unresolved,
+            RunEnd::TimedOut, RunEnd::Refused, RunEnd::CutShort}[std::size_t(sock->Fault())];
+    o.socketError = sock ? sock->Code() : 0;
     return o;
 }
 

@@ -74,7 +74,6 @@ public:
 
     bool Running() const noexcept { return m_running; }
     bool WasConnected() const noexcept { return m_connected; }
-    SmtpStep CurrentStep() const noexcept { return m_step; }
     int Step() const noexcept { return static_cast<int>(m_step); }
     const std::string& LocalHostName() const noexcept { return m_localHost; }
     bool BodyStarted() const noexcept { return m_bodyQueued; }

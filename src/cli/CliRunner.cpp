@@ -21,17 +21,6 @@ namespace {
 constexpr int kProgressEveryMs = 250;    // progress line refresh
 constexpr qsizetype kMaxUrlBytes = 8192; // a request line web servers still take
 
-QString firstLineOf(const QString& text) {
-    return text.section(QLatin1Char('\n'), 0, 0).trimmed();
-}
-
-// The dialogue's own line for a reply it did not expect ("Heloコマンド失敗." ...).
-bool isRefusalLine(const QString& line) {
-    return !line.isEmpty() && !line.front().isDigit() &&
-           (line.endsWith(QStringLiteral("失敗.")) || line.endsWith(QStringLiteral("エラー.")) ||
-            line.startsWith(QStringLiteral("その他エラー")));
-}
-
 } // namespace
 
 CliRunner::CliRunner(CliOptions options, QObject* parent)
@@ -55,52 +44,24 @@ CliRunner::CliRunner(CliOptions options, QObject* parent)
         Progress();
     });
     connect(m_download, &DownloadRun::completed, this, &CliRunner::OnCompleted);
-    connect(m_download, &DownloadRun::stoppedTooBig, this, [this] {
-        Message(
-            QStringLiteral("測定ファイルが大きすぎます。\n25MB以下のファイルで測定してください。"));
-        Finish(ExitStopped);
-    });
-    connect(m_download, &DownloadRun::stoppedByErrorReply, this, [this](int replyCode) {
-        Message(QStringLiteral("接続できませんでした（HTTP %1）").arg(replyCode));
-        Finish(ExitStopped);
-    });
-    connect(m_download, &DownloadRun::stoppedByError, this, [this](const QString& message) {
-        // The component's message first; then what it means here. Nothing cancels a
-        // request but a signal, so an aborted one ran into the time-out.
-        const bool timedOut = message.endsWith(QLatin1String("aborted")) ||
-                              message.contains(QLatin1String("Timed Out"), Qt::CaseInsensitive);
-        Message(timedOut ? QStringLiteral("%1（%2 秒応答がないため打ち切りました）")
-                               .arg(message)
-                               .arg(m_options.timeoutSeconds)
-                         : QStringLiteral("%1（%2 で測定できませんでした）")
-                               .arg(message, UrlHostPart(m_options.url)));
-        Finish(ExitNetwork);
-    });
+    connect(m_download, &DownloadRun::failed, this, &CliRunner::OnDownloadFailed);
 
     m_upload = new UploadRun(this);
     m_upload->SmtpSilenceTimer->setInterval(m_options.timeoutSeconds * 1000);
+    // A connect the server never answers has no time-out of its own.
+    m_upload->ConnectTimeoutMs = m_options.timeoutSeconds * 1000;
+    m_upload->CloseOnRefusal = true;
     connect(m_upload, &UploadRun::statusChanged, this, [this](const QString& text) {
         m_status = text;
-        if (text == QStringLiteral("SMTP通信中"))
-            m_connectTimer.stop();
         Progress();
     });
-    connect(m_upload, &UploadRun::logAppended, this, &CliRunner::OnUploadLog);
     connect(m_upload, &UploadRun::finished, this, &CliRunner::OnUploadFinished);
-    // The socket has told why through the event error sink.
-    connect(m_upload, &UploadRun::connectFailed, this, [this] { Finish(ExitNetwork); });
-
-    // A connect the server never answers has no time-out of its own.
-    m_connectTimer.setSingleShot(true);
-    m_connectTimer.setInterval(m_options.timeoutSeconds * 1000);
-    connect(&m_connectTimer, &QTimer::timeout, this, [this] {
-        m_timedOut = true;
-        m_upload->Close();
-        if (!m_finished) {
+    // Otherwise the socket has told why through the event error sink.
+    connect(m_upload, &UploadRun::connectFailed, this, [this](const RunOutcome& outcome) {
+        if (outcome.end == RunEnd::TimedOut)
             Message(QStringLiteral("SMTP サーバに接続できませんでした（%1 秒で時間切れ）")
                         .arg(m_options.timeoutSeconds));
-            Finish(ExitNetwork);
-        }
+        Finish(ExitNetwork);
     });
 
     // The runs follow each other as the window's command-line repeat's do.
@@ -235,22 +196,17 @@ int CliRunner::UploadOnce(CliRecord* record) {
     m_finished = false;
     m_code = ExitMeasured;
     m_status.clear();
-    m_lastReply.clear();
-    m_refusal.clear();
-    m_timedOut = false;
     m_started = QDateTime::currentDateTime();
     m_runClock.start();
     if (ShowProgress)
         m_progressTimer.start();
     try {
-        m_connectTimer.start();
         m_upload->Start(m_options.smtp, m_options.mail, FormatRunDate(m_started));
     } catch (const std::exception& e) {
         Message(QString::fromUtf8(e.what()));
         Finish(ExitNetwork);
     }
     Wait();
-    m_connectTimer.stop();
     m_progressTimer.stop();
     m_record = nullptr;
     return m_code;
@@ -324,44 +280,51 @@ void CliRunner::OnCompleted(const DownloadResult& r) {
     Finish(ExitMeasured);
 }
 
-void CliRunner::OnUploadLog(const QString& text) {
-    if (text == QStringLiteral("/* タイムアウト. */")) {
-        m_timedOut = true;
+void CliRunner::OnDownloadFailed(const RunOutcome& o) {
+    switch (o.end) {
+    case RunEnd::TooBig:
+        Message(
+            QStringLiteral("測定ファイルが大きすぎます。\n25MB以下のファイルで測定してください。"));
+        Finish(ExitStopped);
         return;
-    }
-    if (!text.isEmpty() && text.front().isDigit()) {
-        m_lastReply = firstLineOf(text);
+    case RunEnd::ErrorReply:
+        Message(QStringLiteral("接続できませんでした（HTTP %1）").arg(o.replyCode));
+        Finish(ExitStopped);
         return;
+    case RunEnd::TimedOut:
+        // The component's message first; then what it means here.
+        Message(QStringLiteral("%1（%2 秒応答がないため打ち切りました）")
+                    .arg(o.message)
+                    .arg(m_options.timeoutSeconds));
+        break;
+    default:
+        Message(QStringLiteral("%1（%2 で測定できませんでした）")
+                    .arg(o.message, UrlHostPart(m_options.url)));
+        break;
     }
-    if (isRefusalLine(text) && m_refusal.isEmpty()) {
-        m_refusal = text;
-        // The window waits for the server to close; a job ends the dialogue itself, once
-        // the socket's own handler has returned.
-        QTimer::singleShot(0, this, [this] {
-            if (m_upload->Running())
-                m_upload->Close();
-        });
-    }
+    Finish(ExitNetwork);
 }
 
 void CliRunner::OnUploadFinished(const UploadResult& r) {
     if (m_finished || !m_record)
         return;
+    const RunEnd end = r.outcome.end;
+    const QString refusal = r.outcome.message + QLatin1Char(' ') + r.outcome.reply;
     if (!r.measured) {
-        if (m_timedOut)
+        if (end == RunEnd::TimedOut)
             Message(QStringLiteral("SMTP サーバの応答がありません（%1 秒で時間切れ）")
                         .arg(m_options.timeoutSeconds));
-        else if (!m_refusal.isEmpty())
-            Message(m_refusal + QLatin1Char(' ') + m_lastReply);
+        else if (end == RunEnd::SmtpRefused)
+            Message(refusal);
         else if (r.connected)
             Message(QStringLiteral("SMTP サーバが測定の前に接続を切りました"));
         else
             Message(QStringLiteral("接続できませんでした"));
-        Finish(!m_timedOut && !m_refusal.isEmpty() ? ExitStopped : ExitNetwork);
+        Finish(end == RunEnd::SmtpRefused ? ExitStopped : ExitNetwork);
         return;
     }
-    if (!m_refusal.isEmpty())
-        Message(m_refusal + QLatin1Char(' ') + m_lastReply);
+    if (end == RunEnd::SmtpRefused)
+        Message(refusal);
     CliRecord& c = *m_record;
     // An upload's line names no server and carries no mark: its "*" is part of its text.
     c.record =

@@ -16,6 +16,7 @@ class QEventLoop;
 class StateFileLock;
 class UploadRun;
 struct DownloadResult;
+struct RunOutcome;
 struct UploadResult;
 
 class CliRunner final : public QObject {
@@ -58,8 +59,8 @@ private:
     void Message(const QString& text);
 
     void OnCompleted(const DownloadResult& result);
+    void OnDownloadFailed(const RunOutcome& outcome);
     void OnUploadFinished(const UploadResult& result);
-    void OnUploadLog(const QString& text);
 
     CliOptions m_options;
     DownloadRun* m_download = nullptr;
@@ -81,10 +82,4 @@ private:
     int m_run = 0;
     int m_round = 0;
     bool m_progressShown = false;
-
-    // Upload: what the dialogue said last, and whether silence ended it.
-    QString m_lastReply;
-    QString m_refusal;
-    bool m_timedOut = false;
-    QTimer m_connectTimer;
 };

@@ -3,6 +3,7 @@
 // peer (the program's own port is 25).
 #include "cli/CliProcess.h"
 #include "cli/CliRunner.h"
+#include "core/measure/DownloadRun.h"
 #include "core/net/ScktComp.h"
 #include "core/state/StateFile.h"
 #include "core/upload/UploadRun.h"
@@ -11,9 +12,11 @@
 #include "support/SmtpPeer.h"
 #include "support/TestHelpers.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -22,6 +25,18 @@
 namespace {
 
 enum class Peer { None, NotFound, Silent, Refused, Stalled };
+// What a peer does to end a run in one way.
+enum class Ending {
+    Refused,
+    Unresolved,
+    Reset,
+    Silent,
+    Stalled,
+    NotFound,
+    TooBig,
+    CutShort,
+    Other
+};
 
 QByteArray bytesOf(const QString& path) {
     QFile f(path);
@@ -224,6 +239,134 @@ private slots:
         QVERIFY(clock.elapsed() < 5000);
         QCOMPARE(said, QStringList{"From送信失敗. 550 5.7.1 Sender rejected"});
         QVERIFY(out.isEmpty());
+    }
+
+    // Each way a run can end reaches its outcome once, and the exit code that the CLI makes
+    // of it; the CLI decides by the outcome, whatever the texts say.
+    void eachEndHasItsOutcomeAndExitCode_data() {
+        QTest::addColumn<bool>("upload");
+        QTest::addColumn<Ending>("ending");
+        QTest::addColumn<RunEnd>("end");
+        QTest::addColumn<int>("code");
+        const auto row = [](const char* name, bool upload, Ending ending, RunEnd end, int code) {
+            QTest::newRow(name) << upload << ending << end << code;
+        };
+        row("download refused", false, Ending::Refused, RunEnd::Refused, 4);
+        row("download unresolved", false, Ending::Unresolved, RunEnd::Unresolved, 4);
+        row("download reset", false, Ending::Reset, RunEnd::Reset, 4);
+        row("download timed out", false, Ending::Silent, RunEnd::TimedOut, 4);
+        row("download error reply", false, Ending::NotFound, RunEnd::ErrorReply, 6);
+        row("download too big", false, Ending::TooBig, RunEnd::TooBig, 6);
+        row("download cut short", false, Ending::CutShort, RunEnd::CutShort, 4);
+        row("download other failure", false, Ending::Other, RunEnd::Failed, 4);
+        row("upload refused", true, Ending::Refused, RunEnd::Refused, 4);
+        row("upload unresolved", true, Ending::Unresolved, RunEnd::Unresolved, 4);
+        row("upload reset", true, Ending::Reset, RunEnd::Reset, 4);
+        row("upload silent", true, Ending::Silent, RunEnd::TimedOut, 4);
+        row("upload connect timed out", true, Ending::Stalled, RunEnd::TimedOut, 4);
+        row("upload cut short", true, Ending::CutShort, RunEnd::CutShort, 4);
+        row("upload refused reply", true, Ending::NotFound, RunEnd::SmtpRefused, 6);
+    }
+    void eachEndHasItsOutcomeAndExitCode() {
+        QFETCH(bool, upload);
+        QFETCH(Ending, ending);
+        QFETCH(RunEnd, end);
+        QFETCH(int, code);
+        ScriptedPeer http;
+        SmtpPeer smtp;
+        std::optional<StalledListener> stalled;
+        quint16 port = upload ? smtp.port() : http.port();
+        QString host = QStringLiteral("127.0.0.1");
+        switch (ending) {
+        case Ending::Refused:
+            port = ClosedPort();
+            break;
+        case Ending::Unresolved:
+            host = QStringLiteral("quillmet-cli-test.invalid");
+            break;
+        case Ending::Reset:
+            http.readRequest().send("HTTP/1.0 200 OK\r\nContent-Length: 900000\r\n\r\n").reset();
+            smtp.setScript({SmtpPeer::reply("220 peer.test\r\n"), SmtpPeer::resetting()});
+            break;
+        case Ending::Silent:
+            http.readRequest();
+            smtp.setScript({SmtpPeer::silence()});
+            break;
+        case Ending::Stalled:
+            stalled.emplace();
+            QVERIFY(stalled->isReady());
+            port = stalled->port();
+            break;
+        case Ending::NotFound:
+            http.readRequest().send("HTTP/1.0 404 Not Found\r\n\r\n").close();
+            smtp.setScript({SmtpPeer::reply("554 no service\r\n")});
+            break;
+        case Ending::TooBig:
+            http.readRequest()
+                .send("HTTP/1.0 200 OK\r\nContent-Length: 26300001\r\n\r\n")
+                .stream(26300001)
+                .close();
+            break;
+        case Ending::CutShort:
+            http.readRequest().send("HTTP/1.0 200 OK\r\nContent-Length: 9000\r\n\r\nabc").close();
+            smtp.setScript({SmtpPeer::reply("220 peer.test\r\n"), SmtpPeer::closing()});
+            break;
+        case Ending::Other:
+            http.readRequest().send(QByteArray(70000, 'x')).close();
+            break;
+        }
+        CliOptions options;
+        options.upload = upload;
+        options.timeoutSeconds = 1;
+        options.smtp = host;
+        options.mail = QStringLiteral("taro@example.jp");
+        options.url = QStringLiteral("http://%1:%2/qm/qm1M.jpg").arg(host).arg(port);
+        CliRunner runner(options);
+        runner.Upload()->ClientSocket3->setPort(port);
+        runner.Out = [](const QByteArray&) {};
+        runner.Err = [](const QString&) {};
+        std::optional<RunOutcome> seen;
+        connect(runner.Download(), &DownloadRun::failed, this,
+                [&](const RunOutcome& o) { seen = o; });
+        connect(runner.Upload(), &UploadRun::connectFailed, this,
+                [&](const RunOutcome& o) { seen = o; });
+        connect(runner.Upload(), &UploadRun::finished, this,
+                [&](const UploadResult& r) { seen = r.outcome; });
+        QCOMPARE(runner.Measure(), code);
+        QVERIFY(seen);
+        QCOMPARE(seen->end, end);
+        if (end == RunEnd::ErrorReply)
+            QCOMPARE(seen->replyCode, 404);
+        if (end == RunEnd::SmtpRefused) {
+            QCOMPARE(seen->smtpStep, 0);
+            QCOMPARE(seen->reply, QStringLiteral("554 no service"));
+        }
+    }
+
+    // The CLI decides by outcomes: no Japanese text of a message, status or log line is
+    // compared against anywhere in its source.
+    void cliSourceComparesNoDisplayText() {
+        const QDir dir(qEnvironmentVariable("QM_SOURCE_DIR") + QStringLiteral("/src/cli"));
+        const QStringList files = dir.entryList({QStringLiteral("*.cpp")}, QDir::Files);
+        QVERIFY(!files.isEmpty());
+        // A string literal holding a non-ASCII character next to a comparison.
+        const QRegularExpression literal(QStringLiteral("\"[^\"\\n]*[^\\x00-\\x7f][^\"\\n]*\""));
+        const QRegularExpression compared(
+            QStringLiteral("(==|!=|endsWith|startsWith|contains|compare|indexOf)\\s*\\(?\\s*"
+                           "(QStringLiteral|QLatin1String|QString)?\\s*\\(?\\s*$"));
+        for (const QString& name : files) {
+            QFile f(dir.filePath(name));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QString text = QString::fromUtf8(f.readAll());
+            for (auto it = literal.globalMatch(text); it.hasNext();) {
+                const auto m = it.next();
+                const QString before =
+                    text.mid(qMax(0, m.capturedStart() - 80),
+                             m.capturedStart() - qMax(0, m.capturedStart() - 80));
+                QVERIFY2(!compared.match(before).hasMatch(),
+                         qPrintable(name + QStringLiteral(": ") + m.captured()));
+            }
+        }
     }
 
 private:

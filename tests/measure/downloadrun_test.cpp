@@ -26,12 +26,13 @@ struct Journal {
             lines << QStringLiteral("completed");
             result = r;
         });
-        QObject::connect(&run, &DownloadRun::stoppedTooBig,
-                         [this] { lines << QStringLiteral("too big"); });
-        QObject::connect(&run, &DownloadRun::stoppedByErrorReply,
-                         [this](int code) { lines << QStringLiteral("error reply %1").arg(code); });
-        QObject::connect(&run, &DownloadRun::stoppedByError, [this](const QString& message) {
-            lines << QStringLiteral("error ") + message;
+        QObject::connect(&run, &DownloadRun::failed, [this](const RunOutcome& o) {
+            if (o.end == RunEnd::TooBig)
+                lines << QStringLiteral("too big");
+            else if (o.end == RunEnd::ErrorReply)
+                lines << QStringLiteral("error reply %1").arg(o.replyCode);
+            else
+                lines << QStringLiteral("error ") + o.message;
         });
     }
     bool ended() const {
@@ -166,7 +167,7 @@ private slots:
         peer.readRequest().send(okHeader(26300001)).stream(26300001).close();
         DownloadRun run;
         run.UrlSource = [&] { return urlOf(peer, "/big.jpg"); };
-        QObject::connect(&run, &DownloadRun::stoppedTooBig,
+        QObject::connect(&run, &DownloadRun::failed,
                          [] { throw std::runtime_error("handler failed"); });
         run.Start(QString());
         QTRY_COMPARE_WITH_TIMEOUT(errors.texts(), QStringList{"handler failed"}, kRunTimeoutMs);

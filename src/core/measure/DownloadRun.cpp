@@ -3,7 +3,6 @@
 #include "core/measure/RunResult.h"
 #include "core/net/Nmhttp.h"
 #include "core/platform/EventErrors.h"
-#include "core/platform/Tick.h"
 #include "core/platform/WindowTimer.h"
 
 namespace {
@@ -38,6 +37,7 @@ DownloadRun::~DownloadRun() = default;
 void DownloadRun::Start(const QString& startedText) {
     m_startedText = startedText;
     m_aborted = false;
+    m_outcome = {};
     ClearMark();
     m_roundIndex = 0;
     m_running = true;
@@ -58,6 +58,7 @@ void DownloadRun::Stop() {
     Timer1->setEnabled(false);
     // A Get waiting further up the stack ends with the abort error, which goes unreported.
     NMHTTP1->Abort();
+    m_outcome = RunOutcome(RunEnd::Stopped);
     emit stopped();
 }
 
@@ -83,7 +84,7 @@ void DownloadRun::Timer1Timer() {
 void DownloadRun::RequestRound() {
     emit statusChanged(QStringLiteral("コネクト中"));
     m_roundAnswered = false;
-    m_runStartTick = Tick();
+    m_clock.StartRun();
     try {
         NMHTTP1->Get(UrlSource ? UrlSource().toStdString() : std::string());
     } catch (const std::exception& e) {
@@ -96,56 +97,53 @@ void DownloadRun::RequestRound() {
             ReportEventError(e);
             return;
         }
-        m_running = false;
-        emit stoppedByError(QString::fromUtf8(e.what()));
+        Fail(OutcomeOfFailure(e));
         return;
     }
     // A reply that was neither a success nor a failure (299 to 399) ends the run too.
-    if (!m_roundAnswered && !m_aborted) {
-        m_roundAnswered = true;
-        m_running = false;
-        emit stoppedByErrorReply(NMHTTP1->ReplyCode);
-    }
+    if (!m_roundAnswered && !m_aborted)
+        NMHTTP1Failure(CmdType{});
+}
+
+void DownloadRun::Fail(RunOutcome outcome) {
+    m_running = false;
+    m_outcome = std::move(outcome);
+    emit failed(m_outcome);
 }
 
 void DownloadRun::NMHTTP1Connect() {
-    m_connectTick = Tick();
+    m_clock.Connected();
     emit statusChanged(QStringLiteral("%1回目測定中").arg(m_roundIndex + 1));
-    m_transferStartTick = Tick();
-    m_transferStartMicros = TickMicros();
+    m_clock.StartTransfer();
 }
 
 void DownloadRun::NMHTTP1Success(CmdType) {
     if (m_aborted)
         return;
     m_roundAnswered = true;
-    m_transferEndTick = Tick();
-    m_transferEndMicros = TickMicros();
+    m_clock.EndTransfer();
     m_roundBytes = NMHTTP1->ContentLength;
     // The ticks are milliseconds; the transfer time is taken at the same two moments
     // from the microsecond clock so that a fast round is not rounded to nothing.
-    long double transferMs =
-        static_cast<long double>(m_transferEndMicros - m_transferStartMicros) / 1000.0L;
+    long double transferMs = static_cast<long double>(m_clock.TransferMicros()) / 1000.0L;
     if (transferMs <= 0)
         transferMs = kShortestTransferMs;
 
     const auto i = static_cast<std::size_t>(m_roundIndex);
-    m_connectTimes[i] = TickDiff(m_connectTick, m_runStartTick);
+    m_connectTimes[i] = m_clock.ConnectMs();
     if (m_connectTimes[i] < 0)
         SetMark(2, &MarkReasons::connectUnmeasured);
     m_speeds[i] = (static_cast<long double>(m_roundBytes) / transferMs) * 1000;
 
     emit roundMeasured(m_roundIndex, RoundKbpsText(m_speeds[i]), RoundMbpsText(m_speeds[i]));
 
-    m_runStartTick = m_connectTick = m_transferStartTick = m_transferEndTick = 0;
-    m_transferStartMicros = m_transferEndMicros = 0;
+    m_clock.Clear();
 
     if (m_roundIndex > 0 && IsUnsteadyRound(m_speeds[i], m_speeds[i - 1]))
         SetMark(1, &MarkReasons::unsteadyRound);
 
     if (m_roundBytes > kMaxRoundBytes) {
-        m_running = false;
-        emit stoppedTooBig();
+        Fail(RunOutcome(RunEnd::TooBig));
         return;
     }
     if (m_roundIndex < 4) {
@@ -189,6 +187,7 @@ void DownloadRun::NMHTTP1Failure(CmdType) {
     if (m_aborted)
         return;
     m_roundAnswered = true;
-    m_running = false;
-    emit stoppedByErrorReply(NMHTTP1->ReplyCode);
+    RunOutcome reply(RunEnd::ErrorReply);
+    reply.replyCode = NMHTTP1->ReplyCode;
+    Fail(reply);
 }

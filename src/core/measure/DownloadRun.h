@@ -2,6 +2,9 @@
 // tool or a test starts it and shows what its signals carry.
 #pragma once
 
+#include "core/measure/TransferClock.h"
+#include "core/net/ErrorExplanation.h"
+
 #include <QObject>
 #include <QString>
 #include <array>
@@ -66,13 +69,14 @@ public:
     // The user's stop: ends the request or the pause between rounds; no result, only
     // stopped() is reported. Nothing happens when no run is going on.
     void Stop();
+    // How the last run ended (Completed while one is going on).
+    const RunOutcome& Outcome() const noexcept { return m_outcome; }
 
     // A run starts clean; deactivating the application marks it.
     void ClearMark();
     void MarkDisturbed();
 
     std::int32_t RoundIndex() const noexcept { return m_roundIndex; }
-    const std::array<std::int32_t, 5>& RoundConnectTimes() const noexcept { return m_connectTimes; }
     const std::array<long double, 5>& RoundSpeeds() const noexcept { return m_speeds; }
     std::int32_t RoundBytes() const noexcept { return m_roundBytes; }
     int ResultMark() const noexcept { return m_mark; }
@@ -87,10 +91,9 @@ signals:
     void statusChanged(const QString& text);
     void roundMeasured(int index, const QString& kbps, const QString& mbps);
     void completed(const DownloadResult& result);
-    void stoppedTooBig();
-    void stoppedByErrorReply(int replyCode);
-    // The request raised before the round was answered; the run is over.
-    void stoppedByError(const QString& message);
+    // The run is over without a result: too big a file, an error reply, or a failure raised
+    // before the round was answered.
+    void failed(const RunOutcome& outcome);
     // Stop() ended the run.
     void stopped();
 
@@ -98,14 +101,10 @@ private:
     void RequestRound();
     DownloadResult Complete();
     void SetMark(int mark, bool MarkReasons::*reason);
+    void Fail(RunOutcome outcome);
 
-    std::uint32_t m_runStartTick = 0;
-    std::uint32_t m_connectTick = 0;
-    std::uint32_t m_transferStartTick = 0;
-    std::uint32_t m_transferEndTick = 0;
-    // The transfer's two moments again, in microseconds, so that a fast line reads true.
-    std::int64_t m_transferStartMicros = 0;
-    std::int64_t m_transferEndMicros = 0;
+    TransferClock m_clock;
+    RunOutcome m_outcome;
     std::int32_t m_roundIndex = 0;
     std::array<std::int32_t, 5> m_connectTimes{};
     std::array<long double, 5> m_speeds{};

@@ -250,8 +250,9 @@ void TNMHTTP::HTTPConnect() {
                 static_cast<std::uint32_t>(ReceivedBytes) <
                     static_cast<std::uint32_t>(ContentLength)) {
                 throw ESockError("受信が途中で切れました (" +
-                                 std::to_string(static_cast<std::uint32_t>(ReceivedBytes)) + " / " +
-                                 std::to_string(ContentLength) + " バイト)");
+                                     std::to_string(static_cast<std::uint32_t>(ReceivedBytes)) +
+                                     " / " + std::to_string(ContentLength) + " バイト)",
+                                 SockFault::CutShort);
             }
             if (ReplyCode < 299) {
                 if (OnSuccess)

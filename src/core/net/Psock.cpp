@@ -193,13 +193,13 @@ void TPowersock::ErrorManager(int ignore) {
     const std::string text = SocketErrorStr(code);
     if (OnError)
         OnError(this, static_cast<std::uint16_t>(code), text);
-    throw ESockError(text);
+    throw ESockError(text, SockFault::SocketError, code);
 }
 
 void TPowersock::RaiseLastError() {
     SetLastErrorNo(WinsockErrorFromErrno(errno));
     ErrorManager(0);
-    throw ESockError(::SocketErrorStr(m_lastError));
+    throw ESockError(::SocketErrorStr(m_lastError), SockFault::SocketError, m_lastError);
 }
 
 void TPowersock::RequestCloseSocket() {
@@ -400,7 +400,7 @@ void TPowersock::Connect() {
             // A resolved-host handler that fails leaves the address unknown.
         }
         if (end == LookupEnd::TimedOut)
-            throw ESockError("Host Lookup Timed Out");
+            throw ESockError("Host Lookup Timed Out", SockFault::TimedOut);
         if (end == LookupEnd::Canceled)
             throw ESockError("Host Lookup Canceled");
         if (end == LookupEnd::Failed)
@@ -414,7 +414,7 @@ void TPowersock::Connect() {
         if (handled)
             resolve();
         if (m_remoteAddr == 0)
-            throw ESockError("Null Remote Address");
+            throw ESockError("Null Remote Address", SockFault::Unresolved);
     }
     m_remotePort = htons(static_cast<quint16>(Proxy.empty() ? Port : ProxyPort));
 
@@ -445,10 +445,10 @@ void TPowersock::Connect() {
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (m_timedOut)
-        throw ESockError("Connection Timed out");
+        throw ESockError("Connection Timed out", SockFault::TimedOut);
     if (m_cancel)
         throw ESockError("Connection Canceled");
-    throw ESockError("Connection Failed");
+    throw ESockError("Connection Failed", SockFault::ConnectFailed, m_lastError);
 }
 
 void TPowersock::Disconnect() {

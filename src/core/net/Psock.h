@@ -18,11 +18,24 @@ class QIODevice;
 class QSocketNotifier;
 class WindowTimer;
 
+// What a socket failure was, for a caller that acts on it; the message is only shown.
+enum class SockFault { Other, SocketError, Unresolved, TimedOut, ConnectFailed, CutShort };
+
 // A socket failure; the message is one of the component's own texts.
 class ESockError : public Exception {
 public:
-    using Exception::Exception;
+    explicit ESockError(std::string message, SockFault fault = SockFault::Other, int code = 0)
+        : Exception(std::move(message))
+        , m_fault(fault)
+        , m_code(code) {}
     const char* ClassName() const noexcept override { return "ESockError"; }
+    SockFault Fault() const noexcept { return m_fault; }
+    // The socket error number of a SocketError, 0 otherwise.
+    int Code() const noexcept { return m_code; }
+
+private:
+    SockFault m_fault = SockFault::Other;
+    int m_code = 0;
 };
 
 // A transfer ended by a cancel or the time-out.

@@ -165,11 +165,15 @@ SmtpOutcome SmtpDialogue::Act() {
     const int index = static_cast<int>(m_step);
     if (index < 0 || index >= kStepCount) {
         out.log.emplace_back("その他エラー：SMTPステップ不明");
+        out.refused = true;
+        out.reply = reply;
         return out;
     }
     const StepRule& rule = kSteps[index];
     if (std::string_view(reply).substr(0, 3) != rule.expected) {
         out.log.emplace_back(rule.mismatch);
+        out.refused = true;
+        out.reply = reply;
         return out;
     }
 

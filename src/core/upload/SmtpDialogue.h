@@ -29,6 +29,9 @@ struct SmtpOutcome {
     // (before the lines above); the connection is to be closed, and no rate counts.
     bool replyTooLong = false;
     std::size_t keptBytes = 0;
+    // The reply was not the one the step awaits: the last log line says so.
+    bool refused = false;
+    std::string reply;
 };
 
 // Which reply the dialogue waits for; the numbers are the steps as the log and tests count them.
@@ -71,7 +74,6 @@ public:
 
     bool Running() const noexcept { return m_running; }
     bool WasConnected() const noexcept { return m_connected; }
-    SmtpStep CurrentStep() const noexcept { return m_step; }
     int Step() const noexcept { return static_cast<int>(m_step); }
     const std::string& LocalHostName() const noexcept { return m_localHost; }
     bool BodyStarted() const noexcept { return m_bodyQueued; }

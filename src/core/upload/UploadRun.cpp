@@ -2,7 +2,6 @@
 
 #include "core/measure/RunResult.h"
 #include "core/net/ScktComp.h"
-#include "core/platform/Tick.h"
 #include "core/platform/WindowTimer.h"
 #include "core/upload/UploadRate.h"
 
@@ -48,9 +47,8 @@ UploadRun::UploadRun(QObject* parent)
         ClientSocket3Write(sender, socket);
     };
     // The error code is left as it is, so the component still reports the error.
-    ClientSocket3->OnError = [this](QObject*, TCustomWinSocket* socket, TErrorEvent event, int&) {
-        SocketError(socket, event == eeConnect);
-    };
+    ClientSocket3->OnError = [this](QObject*, TCustomWinSocket* socket, TErrorEvent event,
+                                    int& code) { SocketError(socket, event == eeConnect, code); };
 
     TClientWinSocket* socket = ClientSocket3->Socket();
     Smtp.Endpoints = {
@@ -65,28 +63,36 @@ UploadRun::UploadRun(QObject* parent)
     SmtpSilenceTimer = new WindowTimer(this, kSilenceMs);
     SmtpSilenceTimer->setObjectName(QStringLiteral("SmtpSilenceTimer"));
     SmtpSilenceTimer->OnTimer = [this] { SmtpSilenceTimerTimer(); };
+    m_connectTimer.setSingleShot(true);
+    connect(&m_connectTimer, &QTimer::timeout, this, &UploadRun::ConnectTimedOut);
 }
 
 UploadRun::~UploadRun() = default;
 
 void UploadRun::Start(const QString& server, const QString& address, const QString& startedText) {
     m_startedText = startedText;
+    m_outcome = {};
     Smtp.Start(address.toStdString());
-    m_roundIndex = 0;
     emit statusChanged(QStringLiteral("コネクト中"));
     try {
+        if (ConnectTimeoutMs > 0)
+            m_connectTimer.start(ConnectTimeoutMs);
         ClientSocket3->setHost(server.toStdString());
-        m_runStartTick = Tick();
+        m_clock.StartRun();
         ClientSocket3->Activate();
     } catch (...) {
         // Nothing was opened: the caller must stay usable.
+        m_connectTimer.stop();
         Smtp.Stop();
-        emit connectFailed();
+        m_outcome.end = RunEnd::Failed;
+        emit connectFailed(m_outcome);
         throw;
     }
 }
 
 void UploadRun::Close() {
+    EndingBecause(RunOutcome(RunEnd::Stopped));
+    m_connectTimer.stop();
     SmtpSilenceTimer->setEnabled(false);
     ClientSocket3->Deactivate();
     // A lookup or connect under way is not Active yet; closing ends it too.
@@ -98,6 +104,8 @@ void UploadRun::Stop() {
     if (!Smtp.Running())
         return;
     SmtpSilenceTimer->setEnabled(false);
+    m_connectTimer.stop();
+    m_outcome = RunOutcome(RunEnd::Stopped);
     // Stopped first, so that the disconnect event finds no dialogue to report.
     Smtp.Stop();
     ClientSocket3->Deactivate();
@@ -106,7 +114,8 @@ void UploadRun::Stop() {
 }
 
 void UploadRun::ClientSocket3Connect(QObject*, TCustomWinSocket*) {
-    m_connectTick = Tick();
+    m_connectTimer.stop();
+    m_clock.Connected();
     emit statusChanged(QStringLiteral("SMTP通信中"));
     Smtp.Connected();
     RestartSilenceTimer();
@@ -127,6 +136,19 @@ void UploadRun::ClientSocket3Read(QObject*, TCustomWinSocket* Socket) {
     else if (outcome.keptBytes > 0)
         emit logAppended(QString::fromStdString(text.substr(0, outcome.keptBytes)));
     ApplyOutcome(outcome);
+    if (outcome.refused) {
+        RunOutcome refusal(RunEnd::SmtpRefused, QString::fromStdString(outcome.log.back()));
+        refusal.smtpStep = Smtp.Step();
+        refusal.reply =
+            QString::fromStdString(outcome.reply).section(QLatin1Char('\n'), 0, 0).trimmed();
+        EndingBecause(refusal);
+        // Once the socket's own handler has returned.
+        if (CloseOnRefusal)
+            QTimer::singleShot(0, this, [this] {
+                if (Smtp.Running())
+                    Close();
+            });
+    }
     if (outcome.replyTooLong) {
         // Ends as when the server closes early: no rate, the start controls back.
         ClientSocket3->Deactivate();
@@ -141,6 +163,7 @@ void UploadRun::ClientSocket3Write(QObject*, TCustomWinSocket* Socket) {
 
 void UploadRun::ClientSocket3Disconnect(QObject*, TCustomWinSocket*) {
     SmtpSilenceTimer->setEnabled(false);
+    m_connectTimer.stop();
     ClientSocket3->Deactivate();
     if (!Smtp.Running())
         return;
@@ -149,27 +172,28 @@ void UploadRun::ClientSocket3Disconnect(QObject*, TCustomWinSocket*) {
     r.bodyStarted = Smtp.BodyStarted();
     // Without a reply to the body there is no send-to-reply time, hence no rate.
     r.measured = Smtp.TransferEnded() && !Smtp.ReplyTooLong();
+    // A disconnect before the connection came up is the lookup's failure: the socket reports
+    // it next. Afterwards it is the server's close, before the measurement was whole.
+    if (!r.measured)
+        EndingBecause(RunOutcome(r.connected ? RunEnd::CutShort : RunEnd::Unresolved));
+    r.outcome = m_outcome;
     Smtp.Stop();
 
     // The ticks are milliseconds; the transfer time is taken at the same two moments from
     // the microsecond clock, as a download round's is: at 100 Mbit/s the body takes 25 ms.
-    std::int64_t transferMicros = 0;
-    if (r.measured)
-        transferMicros = m_transferEndMicros - m_transferStartMicros;
     if (r.connected)
-        m_connectTimes[0] = TickDiff(m_connectTick, m_runStartTick);
-    m_speeds[0] = r.measured ? UploadBytesPerSecond(m_roundBytes, transferMicros) : 0;
-    m_runStartTick = m_connectTick = m_transferStartTick = m_transferEndTick = 0;
-    m_transferStartMicros = m_transferEndMicros = 0;
+        m_connectMs = m_clock.ConnectMs();
+    r.bytesPerSecond =
+        r.measured ? UploadBytesPerSecond(m_roundBytes, m_clock.TransferMicros()) : 0;
+    m_clock.Clear();
 
-    r.connectMs = m_connectTimes[0];
-    r.connectText = r.connected ? QString::number(m_connectTimes[0]) : QString();
+    r.connectMs = m_connectMs;
+    r.connectText = r.connected ? QString::number(m_connectMs) : QString();
     r.bytes = m_roundBytes;
     r.bytesText = r.bodyStarted ? QString::number(m_roundBytes) : QString();
-    r.bytesPerSecond = m_speeds[0];
     if (r.measured) {
-        r.kbpsText = RoundKbpsText(m_speeds[0]);
-        r.mbpsText = RoundMbpsText(m_speeds[0]);
+        r.kbpsText = RoundKbpsText(r.bytesPerSecond);
+        r.mbpsText = RoundMbpsText(r.bytesPerSecond);
         r.historyLine = HistoryLine(QStringLiteral("*upload(310KB)"), m_startedText, r.connectText,
                                     r.bytesText, r.kbpsText, r.mbpsText);
     }
@@ -182,19 +206,39 @@ void UploadRun::SmtpSilenceTimerTimer() {
     SmtpSilenceTimer->setEnabled(false);
     if (!Smtp.Running() || !ClientSocket3->Active())
         return;
+    EndingBecause(RunOutcome(RunEnd::TimedOut));
     emit logAppended(QStringLiteral("/* タイムアウト. */"));
     ClientSocket3->Deactivate();
 }
 
-void UploadRun::SocketError(TCustomWinSocket* Socket, bool connectFailed) {
+void UploadRun::ConnectTimedOut() {
+    if (!Smtp.Running())
+        return;
+    EndingBecause(RunOutcome(RunEnd::TimedOut));
+    // Closing reports the end through the disconnect event, when there was a handle.
+    Close();
+    if (!Smtp.Running())
+        return;
+    Smtp.Stop();
+    emit connectFailed(m_outcome);
+}
+
+void UploadRun::EndingBecause(RunOutcome outcome) {
+    if (m_outcome.end == RunEnd::Completed && Smtp.Running())
+        m_outcome = std::move(outcome);
+}
+
+void UploadRun::SocketError(TCustomWinSocket* Socket, bool connectFailed, int code) {
+    EndingBecause(RunOutcome(RunEndOfSocketError(code), {}, code));
     if (connectFailed) {
         // The connection never came up, so no disconnect event will follow.
+        m_connectTimer.stop();
         SmtpSilenceTimer->setEnabled(false);
         const bool wasRunning = Smtp.Running();
         Smtp.Stop();
         if (wasRunning)
             emit statusChanged(QStringLiteral("接続できませんでした"));
-        emit this->connectFailed();
+        emit this->connectFailed(m_outcome);
         return;
     }
     // A failed close leaves the connection open; dropping it ends the dialogue through
@@ -205,8 +249,7 @@ void UploadRun::SocketError(TCustomWinSocket* Socket, bool connectFailed) {
 
 void UploadRun::ApplyOutcome(const SmtpOutcome& outcome) {
     if (outcome.transferEnded) {
-        m_transferEndTick = m_readTick;
-        m_transferEndMicros = m_readMicros;
+        m_clock.EndTransferAt(m_readTick, m_readMicros);
         emit statusChanged(QStringLiteral("終了処理中"));
     }
     if (outcome.bodyStarted)
@@ -216,8 +259,7 @@ void UploadRun::ApplyOutcome(const SmtpOutcome& outcome) {
     if (outcome.bodyStarted) {
         // The body is built and logged; only handing it over is timed.
         m_roundBytes = 0;
-        m_transferStartTick = Tick();
-        m_transferStartMicros = TickMicros();
+        m_clock.StartTransfer();
     }
 }
 

@@ -2,11 +2,13 @@
 // silence time-out and the result.
 #pragma once
 
+#include "core/measure/TransferClock.h"
+#include "core/net/ErrorExplanation.h"
 #include "core/upload/SmtpDialogue.h"
 
 #include <QObject>
 #include <QString>
-#include <array>
+#include <QTimer>
 #include <cstdint>
 #include <optional>
 
@@ -26,6 +28,7 @@ struct UploadResult {
     QString kbpsText; // empty unless measured
     QString mbpsText;
     QString historyLine; // empty unless measured
+    RunOutcome outcome;
 };
 
 // The status-bar error of an upload start whose server or address is empty or holds a
@@ -42,6 +45,12 @@ public:
     TClientSocket* ClientSocket3 = nullptr; // port 25, non-blocking
     SmtpDialogue Smtp;
     WindowTimer* SmtpSilenceTimer = nullptr; // 60,000 ms of a silent server end an upload
+    // A connect that takes longer ends the upload as timed out; 0 waits as long as the
+    // socket does.
+    int ConnectTimeoutMs = 0;
+    // The window waits for the server to close after a refused reply; a job ends the
+    // dialogue itself.
+    bool CloseOnRefusal = false;
 
     // Connects to the server; the address is sender and recipient. startedText is the
     // start's date and time as the history line shows it.
@@ -53,14 +62,10 @@ public:
     // result; only stopped() is reported. Nothing happens when no upload is going on.
     void Stop();
 
-    std::int32_t RoundIndex() const noexcept { return m_roundIndex; }
     std::int32_t RoundBytes() const noexcept { return m_roundBytes; }
-    const std::array<std::int32_t, 5>& RoundConnectTimes() const noexcept { return m_connectTimes; }
-    const std::array<long double, 5>& RoundSpeeds() const noexcept { return m_speeds; }
-    std::uint32_t RunStartTick() const noexcept { return m_runStartTick; }
-    std::uint32_t ConnectTick() const noexcept { return m_connectTick; }
-    std::uint32_t TransferStartTick() const noexcept { return m_transferStartTick; }
-    std::uint32_t TransferEndTick() const noexcept { return m_transferEndTick; }
+    const TransferClock& Clock() const noexcept { return m_clock; }
+    // How the last upload ended, or why it is ending (Completed while nothing went wrong).
+    const RunOutcome& Outcome() const noexcept { return m_outcome; }
 
     // The socket's events and the silence timer.
     void ClientSocket3Connect(QObject* Sender, TCustomWinSocket* Socket);
@@ -74,29 +79,27 @@ signals:
     // Text received as it came, and the dialogue's own lines.
     void logAppended(const QString& text);
     void finished(const UploadResult& result);
-    // The connection never came up; the socket has reported why.
-    void connectFailed();
+    // The connection never came up; the socket reports its own message too.
+    void connectFailed(const RunOutcome& outcome);
     // Stop() ended the upload.
     void stopped();
 
 private:
-    void SocketError(TCustomWinSocket* Socket, bool connectFailed);
+    void SocketError(TCustomWinSocket* Socket, bool connectFailed, int code);
+    void ConnectTimedOut();
     void ApplyOutcome(const SmtpOutcome& outcome);
     void SendPending(TCustomWinSocket* Socket);
     void RestartSilenceTimer();
+    // The first reason given for the end is the one reported.
+    void EndingBecause(RunOutcome outcome);
 
-    std::uint32_t m_runStartTick = 0;
-    std::uint32_t m_connectTick = 0;
-    std::uint32_t m_transferStartTick = 0;
-    std::uint32_t m_transferEndTick = 0;
-    std::int64_t m_transferStartMicros = 0;
-    std::int64_t m_transferEndMicros = 0;
+    TransferClock m_clock;
     // When the last reply was read, before anything was done with it.
     std::uint32_t m_readTick = 0;
     std::int64_t m_readMicros = 0;
-    std::int32_t m_roundIndex = 0;
-    std::array<std::int32_t, 5> m_connectTimes{};
-    std::array<long double, 5> m_speeds{};
+    std::int32_t m_connectMs = 0;
     std::int32_t m_roundBytes = 0;
+    RunOutcome m_outcome;
+    QTimer m_connectTimer;
     QString m_startedText;
 };

@@ -61,11 +61,12 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
     // The menu shortcuts work from the edit boxes too; Ctrl+C stays with an edit box that
     // has a selection.
     EditBoxCopyFilter::InstallOn(this);
-    // Socket errors of the upload reach the standard report; say which server they were about.
-    SetErrorExplainer([this](const QString& message) {
-        if (!WEBB1->isChecked())
-            return ExplainNetworkError(message, Edit3->text(), ClientSocket3->Port());
-        return ExplainNetworkError(message, QString::fromStdString(NMHTTP1->Host), NMHTTP1->Port);
+    // Socket errors of the upload reach the standard report, after the upload has seen them;
+    // say which server they were about. A failed download tells its own.
+    SetErrorExplainer([this](const QString&) {
+        if (WEBB1->isChecked() || m_upload->Running())
+            return QString();
+        return ExplainNetworkError(m_upload->Outcome(), Edit3->text(), ClientSocket3->Port());
     });
 
     // Fixed single border, centred on the screen.
@@ -165,8 +166,6 @@ void TForm1::C1Click() {
         l->show();
     RichEdit1->hide();
 }
-
-void TForm1::RichEdit1KeyDown() {}
 
 void TForm1::closeEvent(QCloseEvent* event) {
     if (!m_closed) {

@@ -15,15 +15,14 @@ class QKeyEvent;
 class WindowTimer;
 class TNMHTTP;
 class TClientSocket;
-class TCustomWinSocket;
 class DownloadRun;
 class StateFileLock;
 class UploadRun;
 class TForm7;
 struct DownloadResult;
+struct RunOutcome;
 struct UploadResult;
 struct StateSnapshot;
-enum CmdType : int;
 
 class TForm1 final : public QMainWindow, public TForm1Controls {
     Q_OBJECT
@@ -72,14 +71,9 @@ public:
     void AppDeactivate();
     void Exit1Click();
     void C1Click();
-    void RichEdit1KeyDown();
 
     // download run (the round's events and Timer1 belong to Download())
     void Button1Click();
-    void NMHTTP1Connect();
-    void NMHTTP1Success(CmdType Cmd);
-    void NMHTTP1Failure(CmdType Cmd);
-    void Timer1Timer();
     // "測定中止": ends the download or upload under way as an error reply would, with its
     // own status and no history line.
     void S1Click();
@@ -124,11 +118,6 @@ public:
     // upload and mode switch (the socket's events and the silence timer belong to Upload())
     // The upload branch of Button1Click, after its common part.
     void StartUpload();
-    void ClientSocket3Connect(QObject* Sender, TCustomWinSocket* Socket);
-    void ClientSocket3Read(QObject* Sender, TCustomWinSocket* Socket);
-    void ClientSocket3Disconnect(QObject* Sender, TCustomWinSocket* Socket);
-    void ClientSocket3Write(QObject* Sender, TCustomWinSocket* Socket);
-    void SmtpSilenceTimerTimer();
     void SMTPB1Click();
     void WEBB1Click();
 
@@ -178,8 +167,9 @@ private:
     void ConnectUpload();
     void ShowDownloadResult(const DownloadResult& result);
     void ShowUploadResult(const UploadResult& result);
-    void DownloadStoppedTooBig();
-    void DownloadStoppedByError(const QString& message);
+    void DownloadFailed(const RunOutcome& outcome);
+    // The start controls back and the schedule stopped, after an error reply, a failure or a stop.
+    void RecoverAfterFailedRun();
     void UploadEnded();
     void AppendLog(const QString& text);
     void RunClosingSteps();

@@ -29,14 +29,7 @@ void TForm1::ConnectDownload() {
                 MbpsBoxes[static_cast<std::size_t>(index)]->setText(mbps);
             });
     connect(m_download, &DownloadRun::completed, this, &TForm1::ShowDownloadResult);
-    connect(m_download, &DownloadRun::stoppedTooBig, this, &TForm1::DownloadStoppedTooBig);
-    connect(m_download, &DownloadRun::stoppedByErrorReply, this, [this](int replyCode) {
-        NMHTTP1Failure(CmdType{});
-        // The status keeps its words; what the server said is one pointer away.
-        m_statusText->setToolTip(ExplainNetworkError({}, QString::fromStdString(NMHTTP1->Host),
-                                                     NMHTTP1->Port, replyCode));
-    });
-    connect(m_download, &DownloadRun::stoppedByError, this, &TForm1::DownloadStoppedByError);
+    connect(m_download, &DownloadRun::failed, this, &TForm1::DownloadFailed);
     connect(m_download, &DownloadRun::stopped, this, &TForm1::RunStopped);
     // A request still waiting when the window closes ends at once.
     connect(this, &TForm1::closed, m_download, &DownloadRun::Abort);
@@ -87,18 +80,6 @@ void TForm1::Button1Click() {
     m_download->Start(Edit6->text());
 }
 
-void TForm1::NMHTTP1Connect() {
-    m_download->NMHTTP1Connect();
-}
-
-void TForm1::NMHTTP1Success(CmdType Cmd) {
-    m_download->NMHTTP1Success(Cmd);
-}
-
-void TForm1::Timer1Timer() {
-    m_download->Timer1Timer();
-}
-
 void TForm1::ShowDownloadResult(const DownloadResult& result) {
     m_showingResult = true;
     SetStopEnabled(false);
@@ -129,24 +110,26 @@ void TForm1::RunClosingSteps() {
     m_schedule->RunCompleted();
 }
 
-void TForm1::DownloadStoppedTooBig() {
-    SetStopEnabled(false);
-    ShowMessageBox(QStringLiteral("測定ファイルが大きすぎます。\n"
-                                  "25MB以下のファイルで測定してください。"));
-    EndTimerSchedule();
+void TForm1::DownloadFailed(const RunOutcome& outcome) {
+    const QString explanation =
+        ExplainNetworkError(outcome, QString::fromStdString(NMHTTP1->Host), NMHTTP1->Port);
+    if (outcome.end == RunEnd::TooBig) {
+        SetStopEnabled(false);
+        ShowMessageBox(QStringLiteral("測定ファイルが大きすぎます。\n"
+                                      "25MB以下のファイルで測定してください。"));
+        EndTimerSchedule();
+    } else if (outcome.end == RunEnd::ErrorReply) {
+        RecoverAfterFailedRun();
+        // The status keeps its words; what the server said is one pointer away.
+        m_statusText->setToolTip(explanation);
+    } else if (!Closed()) {
+        ShowExceptionMessage(outcome.message, explanation);
+        // The window recovers as after an error reply.
+        RecoverAfterFailedRun();
+    }
 }
 
-void TForm1::DownloadStoppedByError(const QString& message) {
-    if (Closed())
-        return;
-    ShowExceptionMessage(
-        message,
-        ExplainNetworkError(message, QString::fromStdString(NMHTTP1->Host), NMHTTP1->Port));
-    // The window recovers as after an error reply.
-    NMHTTP1Failure(CmdType{});
-}
-
-void TForm1::NMHTTP1Failure(CmdType) {
+void TForm1::RecoverAfterFailedRun() {
     SetStopEnabled(false);
     Button1->setEnabled(true);
     E1->setEnabled(true);
@@ -163,7 +146,7 @@ void TForm1::S1Click() {
 }
 
 void TForm1::RunStopped() {
-    NMHTTP1Failure(CmdType{});
+    RecoverAfterFailedRun();
     SetStatus(QStringLiteral("測定を中止しました"));
 }
 

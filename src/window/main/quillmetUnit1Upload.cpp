@@ -49,26 +49,6 @@ void TForm1::StartUpload() {
     m_upload->Start(server, address, Edit6->text());
 }
 
-void TForm1::ClientSocket3Connect(QObject* Sender, TCustomWinSocket* Socket) {
-    m_upload->ClientSocket3Connect(Sender, Socket);
-}
-
-void TForm1::ClientSocket3Read(QObject* Sender, TCustomWinSocket* Socket) {
-    m_upload->ClientSocket3Read(Sender, Socket);
-}
-
-void TForm1::ClientSocket3Write(QObject* Sender, TCustomWinSocket* Socket) {
-    m_upload->ClientSocket3Write(Sender, Socket);
-}
-
-void TForm1::ClientSocket3Disconnect(QObject* Sender, TCustomWinSocket* Socket) {
-    m_upload->ClientSocket3Disconnect(Sender, Socket);
-}
-
-void TForm1::SmtpSilenceTimerTimer() {
-    m_upload->SmtpSilenceTimerTimer();
-}
-
 void TForm1::ShowUploadResult(const UploadResult& result) {
     Edit1->setText(result.connectText);
     Edit2->setText(result.bytesText);

@@ -109,7 +109,7 @@ void TForm1::AppendHistoryLine(const QString& line, int cap) {
     if (ListBox1->count() > cap)
         delete ListBox1->takeItem(0);
     // What was measured survives a crash.
-    SaveStateQuietly();
+    WriteStateFile(true);
 }
 
 void TForm1::FormCreate() {

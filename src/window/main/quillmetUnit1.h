@@ -1,12 +1,12 @@
 // The main window: the handlers, and what it shows of the runs it starts.
 #pragma once
 
+#include "core/state/StateSession.h"
 #include "window/main/Form1Controls.h"
 
 #include <QMainWindow>
 #include <QStringList>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 class QCloseEvent;
@@ -16,12 +16,10 @@ class TNMHTTP;
 class TClientSocket;
 class TCustomWinSocket;
 class DownloadRun;
-class StateFileLock;
 class UploadRun;
 class TForm7;
 struct DownloadResult;
 struct UploadResult;
-struct StateSnapshot;
 enum CmdType : int;
 
 class TForm1 final : public QMainWindow, public TForm1Controls {
@@ -56,9 +54,9 @@ public:
     void AppendHistoryLine(const QString& line, int cap);
 
     // The state file "qm1.dat" in the current directory: read by FormCreate, written by
-    // FormClose and after every line appended to the history.
+    // FormClose (asking again after a failed save) and quietly after every history line.
     void ReadStateFile();
-    void WriteStateFile();
+    void WriteStateFile(bool quietly = false);
 
     // Closes the window for a termination signal: every open box and dialog ends as
     // Cancel (OK), and a failed save is reported on standard error instead of asking.
@@ -198,11 +196,9 @@ private:
     // What the state file carries, taken from the controls, and the way back.
     StateSnapshot CaptureState() const;
     void ApplyState(const StateSnapshot& state);
-    void SaveStateQuietly();
     // qm1.dat is this window's from FormCreate to the end, unless another window or
     // quillmet-cli has it: then nothing is written.
-    std::shared_ptr<StateFileLock> m_stateLock;
-    bool m_stateReadOnly = false;
+    StateSession m_state;
 
     std::int32_t m_repeatCount = 0;
     // Runs still to start in the current burst of the timer measurement after the one running.
@@ -212,7 +208,6 @@ private:
     QStringList m_arguments;
     // The history chart, made on first use and kept (a child window of this one).
     TForm7* m_chart = nullptr;
-    bool m_closingForSignal = false;
     bool m_closed = false;
 };
 

@@ -41,7 +41,8 @@ private slots:
         QVERIFY(!held || other.LockForWindow() == StateFileLock::Outcome::Acquired);
         StateSession session;
         StateSnapshot state;
-        QCOMPARE(session.Open(state, QDateTime::currentDateTime()).readOnly, held);
+        session.Open(state, QDateTime::currentDateTime());
+        QCOMPARE(session.ReadOnly(), held);
         QCOMPARE(QFile::exists(stale), held);
         QCOMPARE(QFile::exists(kFile), held);
         int captured = 0;

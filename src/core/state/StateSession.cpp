@@ -15,7 +15,6 @@ StateOpen StateSession::Open(StateSnapshot& state, const QDateTime& now) {
                 QStringLiteral("別の Quillmet が qm1.dat "
                                "を使用中のため、このウィンドウの測定履歴などは保存されません。");
     }
-    open.readOnly = m_readOnly;
     if (m_readOnly) {
         open.load.read = ReadStateFile(m_path, state);
         return open;

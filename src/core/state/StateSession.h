@@ -9,9 +9,8 @@
 
 struct StateOpen {
     StateLoad load;
-    bool readOnly = false; // another window or quillmet-cli has the file: nothing is written
-    QString status;        // for the status bar, empty when there is nothing to tell
-    QString log;           // the same for standard error, with the reason
+    QString status; // for the status bar, empty when there is nothing to tell
+    QString log;    // the same for standard error, with the reason
     // The snapshot holds what the file gave (all of it, or what came before the damage).
     bool Found() const noexcept { return load.read.status != StateReadResult::Status::Missing; }
 };
@@ -38,6 +37,7 @@ public:
     // writable session removes stale temporaries and keeps a damaged file aside; a read-only
     // one leaves the file and the holder's temporaries alone and only reads.
     StateOpen Open(StateSnapshot& state, const QDateTime& now);
+    // Another window or quillmet-cli has the file: nothing is written.
     bool ReadOnly() const noexcept { return m_readOnly; }
 
     // Writes what capture gives. After a failed write, retry (when given) puts the question to

@@ -39,7 +39,7 @@ StateSave StateSession::Save(const std::function<StateSnapshot()>& capture,
             return save;
         const QString name = QString::fromLatin1(StateFileName);
         save.outcome = StateSave::Outcome::Failed;
-        save.status = SaveFailedNotice(save.write);
+        save.status = QStringLiteral("履歴を保存できませんでした: %1").arg(save.write.error);
         save.log = QStringLiteral("%1 を保存できませんでした: %2").arg(name, save.write.reason);
         if (!retry || m_unattended)
             return save;

@@ -12,6 +12,7 @@
 #include "window/widgets/ClickableLabel.h"
 #include "window/widgets/ExceptionReport.h"
 #include "window/widgets/Fonts.h"
+#include "window/widgets/MessageBox.h"
 #include "window/widgets/Widgets.h"
 
 #include <QAction>
@@ -154,6 +155,14 @@ void TForm1::FormClose() {
 }
 
 void TForm1::Exit1Click() {
+    close();
+}
+
+void TForm1::CloseForSignal() {
+    // Nobody will answer a box or dialog now: each one returns as Cancel (OK), so that the
+    // waits unwind and the program can end, also before the event loop has started.
+    m_state.SetUnattended();
+    CloseOpenDialogs();
     close();
 }
 

@@ -1,5 +1,4 @@
-// The main window's state file "qm1.dat": the controls into a snapshot and back, and what
-// the session reports.
+// The main window's state file "qm1.dat": its controls into a snapshot and back.
 #include "window/main/quillmetUnit1.h"
 
 #include "window/widgets/MessageBox.h"
@@ -21,10 +20,6 @@ constexpr std::pair<LabelState S::*, QLabel * C::*> kLabels[] = {
     {&S::Label34, &C::Label34}, {&S::Label35, &C::Label35}, {&S::Label39, &C::Label39},
     {&S::Label3a, &C::Label3a}, {&S::Label41, &C::Label41}, {&S::Label42, &C::Label42},
     {&S::Label43, &C::Label43}, {&S::Label44, &C::Label44}};
-
-void warn(const QString& text) {
-    std::fprintf(stderr, "quillmet: %s\n", text.toLocal8Bit().constData());
-}
 } // namespace
 
 StateSnapshot TForm1::CaptureState() const {
@@ -35,7 +30,6 @@ StateSnapshot TForm1::CaptureState() const {
         s.ListBox1 << ListBox1->item(i)->text();
     for (const auto& [state, member] : kLabels) {
         const QLabel* l = this->*member;
-        // A label's width follows its caption.
         s.*state = {l->text(), l->fontMetrics().horizontalAdvance(l->text()), !l->isHidden()};
     }
     return s;
@@ -60,7 +54,7 @@ void TForm1::ReadStateFile() {
     if (open.Found())
         ApplyState(state);
     if (!open.status.isEmpty()) {
-        warn(open.log);
+        std::fprintf(stderr, "quillmet: %s\n", open.log.toLocal8Bit().constData());
         SetStatus(open.status);
     }
 }
@@ -75,16 +69,8 @@ void TForm1::WriteStateFile(bool quietly) {
     const StateSave save = m_state.Save([this] { return CaptureState(); }, ask);
     if (save.outcome != StateSave::Outcome::Failed)
         return;
-    warn(save.log);
+    std::fprintf(stderr, "quillmet: %s\n", save.log.toLocal8Bit().constData());
     // After a line the window goes on and the next one tries again; the user should know meanwhile.
     if (quietly)
         SetStatus(save.status);
-}
-
-void TForm1::CloseForSignal() {
-    // Nobody will answer a box or dialog now: each one returns as Cancel (OK), so that the
-    // waits unwind and the program can end, also before the event loop has started.
-    m_state.SetUnattended();
-    CloseOpenDialogs();
-    close();
 }

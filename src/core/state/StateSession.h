@@ -32,17 +32,16 @@ class StateSession final {
 public:
     explicit StateSession(QString path = QString::fromLatin1(StateFileName));
 
-    // The first open takes the lock: the lock comes before the read, since what another
-    // holder appends later would otherwise be overwritten by this window's older copy. A
-    // writable session removes stale temporaries and keeps a damaged file aside; a read-only
-    // one leaves the file and the holder's temporaries alone and only reads.
+    // The first open takes the lock before the read: what another holder appends later would
+    // otherwise be overwritten by this window's older copy. A read-only session only reads; it
+    // leaves a damaged file and the holder's temporaries alone.
     StateOpen Open(StateSnapshot& state, const QDateTime& now);
     // Another window or quillmet-cli has the file: nothing is written.
     bool ReadOnly() const noexcept { return m_readOnly; }
 
-    // Writes what capture gives. After a failed write, retry (when given) puts the question to
-    // the user and says whether to try again, unless nobody answers any more; a question that
-    // SetUnattended() ended leaves one more try. capture is called again for every try.
+    // Writes what capture gives, anew for every try. After a failed write, retry (when given)
+    // asks the user, unless nobody answers any more; a question SetUnattended() ended leaves
+    // one more try.
     StateSave Save(const std::function<StateSnapshot()>& capture,
                    const std::function<bool(const QString& question)>& retry = {});
     // From now on no question is asked (the window closes for a termination signal).

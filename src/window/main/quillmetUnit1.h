@@ -196,8 +196,7 @@ private:
     // What the state file carries, taken from the controls, and the way back.
     StateSnapshot CaptureState() const;
     void ApplyState(const StateSnapshot& state);
-    // qm1.dat is this window's from FormCreate to the end, unless another window or
-    // quillmet-cli has it: then nothing is written.
+    // qm1.dat is this window's from FormCreate to the end, unless another holder has it.
     StateSession m_state;
 
     std::int32_t m_repeatCount = 0;

@@ -128,8 +128,7 @@ private slots:
         QCOMPARE(load.read.status, StateReadResult::Status::Read);
     }
 
-    // The holder of the lock clears up; a session that found it held only reads, captures
-    // nothing and writes nothing.
+    // The holder of the lock clears up; a session that found it held only reads.
     void sessionClearsUpAndWritesOnlyWithTheLock_data() {
         QTest::addColumn<bool>("held");
         QTest::newRow("lock free") << false;
@@ -156,8 +155,7 @@ private slots:
         QCOMPARE(contents(kFile) == "damaged", held);
     }
 
-    // Each try writes what the window holds then; a question that a termination signal ended
-    // leaves one more try, after which nobody is asked.
+    // Each try saves what the window holds then; a question a signal ended leaves one more try.
     void failedSaveIsTriedAgainAsTheAnswersSay_data() {
         QTest::addColumn<QString>("answers"); // per question: y(es), n(o), s(ignal)
         QTest::addColumn<int>("roomAfter");   // the question after which a save can succeed
@@ -166,7 +164,6 @@ private slots:
         QTest::newRow("given up") << "n" << 1 << StateSave::Outcome::GaveUp;
         QTest::newRow("signal, room made") << "s" << 1 << StateSave::Outcome::Saved;
         QTest::newRow("signal, still failing") << "s" << 0 << StateSave::Outcome::Failed;
-        QTest::newRow("quiet: nobody asked") << "" << 0 << StateSave::Outcome::Failed;
     }
     void failedSaveIsTriedAgainAsTheAnswersSay() {
         QFETCH(QString, answers);
@@ -185,13 +182,11 @@ private slots:
                 session.SetUnattended();
             return question.contains(kFile) && said == QLatin1Char('y');
         };
-        QCOMPARE(
-            (answers.isEmpty() ? session.Save(capture) : session.Save(capture, answer)).outcome,
-            outcome);
+        QCOMPARE(session.Save(capture, answer).outcome, outcome);
         QCOMPARE(asked, answers.size());
         StateSnapshot saved;
         ReadStateFile(kFile, saved);
-        QCOMPARE(saved.ListBox1 == QStringList{QString::number(asked)},
+        QCOMPARE(saved.ListBox1.value(0) == QString::number(asked),
                  outcome == StateSave::Outcome::Saved);
     }
 

@@ -1,6 +1,7 @@
 // The start-up read: a damaged qm1.dat is kept aside before anything can replace it, and the
-// temporaries of killed saves are cleared away, nothing else.
+// temporaries of killed saves are cleared away, nothing else; the window's session around it.
 #include "core/state/StateFileCare.h"
+#include "core/state/StateSession.h"
 #include "support/TempWorkDir.h"
 
 #include <QDir>
@@ -125,6 +126,68 @@ private slots:
         QCOMPARE(load.staleTemporaries, 2);
         QCOMPARE(entries(), expected);
         QCOMPARE(load.read.status, StateReadResult::Status::Read);
+    }
+
+    // The holder of the lock clears up; a session that found it held only reads.
+    void sessionClearsUpAndWritesOnlyWithTheLock_data() {
+        QTest::addColumn<bool>("held");
+        QTest::newRow("lock free") << false;
+        QTest::newRow("another window has it") << true;
+    }
+    void sessionClearsUpAndWritesOnlyWithTheLock() {
+        QFETCH(bool, held);
+        const QString stale = QStringLiteral("qm1.dat.tmp-deadbeef");
+        const timespec old[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+        QVERIFY(writeBytes(kFile, "damaged") && writeBytes(stale, "partial"));
+        QCOMPARE(::utimensat(AT_FDCWD, "qm1.dat.tmp-deadbeef", old, 0), 0);
+        StateFileLock other(kFile);
+        QVERIFY(!held || other.LockForWindow() == StateFileLock::Outcome::Acquired);
+        StateSession session;
+        StateSnapshot state;
+        session.Open(state, kNow);
+        QCOMPARE(session.ReadOnly(), held);
+        const QString lock = kFile + QStringLiteral(".lock");
+        QCOMPARE(entries(), (held ? QStringList{kFile, lock, stale} : QStringList{kKept, lock}));
+        int captured = 0;
+        const StateSave save = session.Save([&] { return ++captured, state; });
+        QCOMPARE(save.outcome, held ? StateSave::Outcome::ReadOnly : StateSave::Outcome::Saved);
+        QCOMPARE(captured, held ? 0 : 1);
+        QCOMPARE(contents(kFile) == "damaged", held);
+    }
+
+    // Each try saves what the window holds then; a question a signal ended leaves one more try.
+    void failedSaveIsTriedAgainAsTheAnswersSay_data() {
+        QTest::addColumn<QString>("answers"); // per question: y(es), n(o), s(ignal)
+        QTest::addColumn<int>("roomAfter");   // the question after which a save can succeed
+        QTest::addColumn<StateSave::Outcome>("outcome");
+        QTest::newRow("retried, then saved") << "yy" << 2 << StateSave::Outcome::Saved;
+        QTest::newRow("given up") << "n" << 1 << StateSave::Outcome::GaveUp;
+        QTest::newRow("signal, room made") << "s" << 1 << StateSave::Outcome::Saved;
+        QTest::newRow("signal, still failing") << "s" << 0 << StateSave::Outcome::Failed;
+    }
+    void failedSaveIsTriedAgainAsTheAnswersSay() {
+        QFETCH(QString, answers);
+        QFETCH(int, roomAfter);
+        QFETCH(StateSave::Outcome, outcome);
+        QVERIFY(QDir().mkpath(kFile + QStringLiteral("/blocker"))); // no file can replace it
+        StateSession session;
+        StateSnapshot state;
+        int asked = 0;
+        const auto capture = [&] { return state.ListBox1 = {QString::number(asked)}, state; };
+        const auto answer = [&](const QString& question) {
+            const QChar said = answers.at(asked++);
+            if (asked == roomAfter)
+                QDir(kFile).removeRecursively();
+            if (said == QLatin1Char('s'))
+                session.SetUnattended();
+            return question.contains(kFile) && said == QLatin1Char('y');
+        };
+        QCOMPARE(session.Save(capture, answer).outcome, outcome);
+        QCOMPARE(asked, answers.size());
+        StateSnapshot saved;
+        ReadStateFile(kFile, saved);
+        QCOMPARE(saved.ListBox1.value(0) == QString::number(asked),
+                 outcome == StateSave::Outcome::Saved);
     }
 
 private:

@@ -73,7 +73,3 @@ QString StateLoadNotice(const StateLoad& load) {
     return QStringLiteral("%1 を読み込めず、別名で残すこともできませんでした: %2")
         .arg(name, load.keepError);
 }
-
-QString SaveFailedNotice(const StateWriteResult& result) {
-    return QStringLiteral("履歴を保存できませんでした: %1").arg(result.error);
-}

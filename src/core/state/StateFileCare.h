@@ -1,5 +1,5 @@
-// What the window does about qm1.dat when it cannot be read or saved: nothing the user
-// had may be lost, and the user hears of it without a box.
+// What the window does about qm1.dat when it cannot be read: nothing the user had may be
+// lost, and the user hears of it without a box.
 #pragma once
 
 #include "core/state/StateFile.h"
@@ -26,6 +26,3 @@ StateLoad LoadStateFile(const QString& path, StateSnapshot& state, const QDateTi
 
 // The status bar text that tells the user about the load; empty when all is well.
 QString StateLoadNotice(const StateLoad& load);
-
-// The status bar text for a save after a history line that failed.
-QString SaveFailedNotice(const StateWriteResult& result);

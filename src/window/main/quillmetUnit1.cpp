@@ -11,6 +11,7 @@
 #include "window/widgets/ClickableLabel.h"
 #include "window/widgets/ExceptionReport.h"
 #include "window/widgets/Fonts.h"
+#include "window/widgets/MessageBox.h"
 #include "window/widgets/Widgets.h"
 
 #include <QAction>
@@ -104,7 +105,7 @@ void TForm1::AppendHistoryLine(const QString& line, int cap) {
     if (ListBox1->count() > cap)
         delete ListBox1->takeItem(0);
     // What was measured survives a crash.
-    SaveStateQuietly();
+    WriteStateFile(true);
 }
 
 void TForm1::FormCreate() {
@@ -149,6 +150,14 @@ void TForm1::FormClose() {
 }
 
 void TForm1::Exit1Click() {
+    close();
+}
+
+void TForm1::CloseForSignal() {
+    // Nobody will answer a box or dialog now: each one returns as Cancel (OK), so that the
+    // waits unwind and the program can end, also before the event loop has started.
+    m_state.SetUnattended();
+    CloseOpenDialogs();
     close();
 }
 

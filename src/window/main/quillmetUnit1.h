@@ -2,12 +2,12 @@
 #pragma once
 
 #include "core/schedule/MeasurementSchedule.h"
+#include "core/state/StateSession.h"
 #include "window/main/Form1Controls.h"
 
 #include <QMainWindow>
 #include <QStringList>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 class QCloseEvent;
@@ -16,13 +16,11 @@ class WindowTimer;
 class TNMHTTP;
 class TClientSocket;
 class DownloadRun;
-class StateFileLock;
 class UploadRun;
 class TForm7;
 struct DownloadResult;
 struct RunOutcome;
 struct UploadResult;
-struct StateSnapshot;
 
 class TForm1 final : public QMainWindow, public TForm1Controls {
     Q_OBJECT
@@ -57,9 +55,9 @@ public:
     void AppendHistoryLine(const QString& line, int cap);
 
     // The state file "qm1.dat" in the current directory: read by FormCreate, written by
-    // FormClose and after every line appended to the history.
+    // FormClose (asking again after a failed save) and quietly after every history line.
     void ReadStateFile();
-    void WriteStateFile();
+    void WriteStateFile(bool quietly = false);
 
     // Closes the window for a termination signal: every open box and dialog ends as
     // Cancel (OK), and a failed save is reported on standard error instead of asking.
@@ -184,18 +182,14 @@ private:
     // What the state file carries, taken from the controls, and the way back.
     StateSnapshot CaptureState() const;
     void ApplyState(const StateSnapshot& state);
-    void SaveStateQuietly();
-    // qm1.dat is this window's from FormCreate to the end, unless another window or
-    // quillmet-cli has it: then nothing is written.
-    std::shared_ptr<StateFileLock> m_stateLock;
-    bool m_stateReadOnly = false;
+    // qm1.dat is this window's from FormCreate to the end, unless another holder has it.
+    StateSession m_state;
 
     // A completed run's result is being shown: the run counts as going on until its closing steps.
     bool m_showingResult = false;
     QStringList m_arguments;
     // The history chart, made on first use and kept (a child window of this one).
     TForm7* m_chart = nullptr;
-    bool m_closingForSignal = false;
     bool m_closed = false;
 };
 

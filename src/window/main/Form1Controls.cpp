@@ -350,4 +350,59 @@ void TForm1Controls::BuildMenus(TForm1* form) {
                            &TForm1::KAVJOURNALWebB1Click);
     N6 = separator(Help1, "N6");
     About1 = item(Help1, "About1", QStringLiteral("バージョン情報(&V)"), &TForm1::About1Click);
+
+    BindHandler(Button1, &QPushButton::clicked, form, &TForm1::Button1Click);
+    BindHandler(Button5, &QPushButton::clicked, form, &TForm1::S1Click);
+    BindHandler(Button6, &QPushButton::clicked, form, &TForm1::Button6Click);
+    BindHandler(Button2, &QPushButton::clicked, form, &TForm1::D2Click);
+    BindHandler(Button3, &QPushButton::clicked, form, &TForm1::Button3Click);
+    BindHandler(Button4, &QPushButton::clicked, form, &TForm1::Button4Click);
+    BindHandler(Label16, &ClickableLabel::clicked, form, &TForm1::Label16Click);
+}
+
+void TForm1Controls::ClearRoundPanel() {
+    for (std::size_t i = 0; i < 5; ++i) {
+        KbpsBoxes[i]->clear();
+        MbpsBoxes[i]->clear();
+    }
+    RichEdit1->clear();
+}
+
+void TForm1Controls::ShowRoundBoxes(bool rounds) {
+    for (std::size_t i = 0; i < 5; ++i) {
+        KbpsBoxes[i]->setVisible(rounds);
+        MbpsBoxes[i]->setVisible(rounds);
+    }
+    for (QLabel* l : {Label20, Label21, Label22, Label23, Label24})
+        l->setVisible(rounds);
+    RichEdit1->setVisible(!rounds);
+}
+
+void TForm1Controls::SetStartEnabled(bool enabled) {
+    Button1->setEnabled(enabled);
+    E1->setEnabled(enabled);
+}
+
+void TForm1Controls::ShowMode(bool upload) {
+    Label6->setText(upload ? QStringLiteral("送信量") : QStringLiteral("受信量"));
+    Label7->setText(upload ? QStringLiteral("推定送信スピード")
+                           : QStringLiteral("推定受信スピード"));
+    Edit2->setAccessibleName(upload ? QStringLiteral("送信量 (byte)")
+                                    : QStringLiteral("受信量 (byte)"));
+    Edit5->setAccessibleName(upload ? QStringLiteral("推定送信スピード (kbps)")
+                                    : QStringLiteral("推定受信スピード (kbps)"));
+    Edit9->setAccessibleName(upload ? QStringLiteral("推定送信スピード (Mbps)")
+                                    : QStringLiteral("推定受信スピード (Mbps)"));
+    Label6->adjustSize();
+    Label7->adjustSize();
+    SMTPB1->setChecked(upload);
+    WEBB1->setChecked(!upload);
+    // The other mode's fields go first, so that focus never passes through them.
+    const std::initializer_list<QWidget*> smtpFields{Label12, Label13, Edit3, Edit8};
+    const std::initializer_list<QWidget*> urlFields{Edit7, Label1};
+    for (QWidget* w : upload ? urlFields : smtpFields)
+        w->hide();
+    for (QWidget* w : upload ? smtpFields : urlFields)
+        w->show();
+    K1->menuAction()->setEnabled(!upload);
 }

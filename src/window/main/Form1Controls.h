@@ -169,8 +169,30 @@ protected:
 
     // The client area with every control, on the window.
     void BuildControls(QMainWindow* window);
-    // The menu bar, each item bound to the form's handler.
+    // The menu bar, each item bound to the form's handler, and the buttons bound likewise.
     void BuildMenus(TForm1* form);
+
+    // The per-round boxes and the upload log emptied; one of the two shown in the panel.
+    void ClearRoundPanel();
+    void ShowRoundBoxes(bool rounds);
+    void SetStartEnabled(bool enabled);
+    // The captions and fields of the upload (SMTP) or the download mode.
+    void ShowMode(bool upload);
+
+    // A saved-URL slot: its URL store, caption store, submenu and accelerator suffix.
+    struct UrlSlot {
+        QLabel* url;
+        QLabel* caption;
+        QMenu* menu;
+        const char* suffix;
+    };
+    std::array<UrlSlot, 5> UrlSlots() const {
+        return {{{Label15, Label33, N1A1, "(&A)"},
+                 {Label31, Label34, N2B1, "(&B)"},
+                 {Label32, Label35, N3C1, "(&C)"},
+                 {Label37, Label39, N4D1, "(&D)"},
+                 {Label38, Label3a, N5G1, "(&G)"}}};
+    }
 
     QLabel* m_statusText = nullptr; // the status bar's one text
 };

@@ -1,20 +1,16 @@
 #include "window/main/quillmetUnit1.h"
 
 #include "core/measure/DownloadRun.h"
-#include "core/net/ErrorExplanation.h"
 #include "core/net/Nmhttp.h"
-#include "core/net/ScktComp.h"
 #include "core/platform/Exceptions.h"
 #include "core/upload/UploadRun.h"
 #include "window/dialogs/quillmetUnit4.h"
 #include "window/main/EditBoxCopyFilter.h"
-#include "window/widgets/ClickableLabel.h"
 #include "window/widgets/ExceptionReport.h"
 #include "window/widgets/Fonts.h"
 #include "window/widgets/MessageBox.h"
 #include "window/widgets/Widgets.h"
 
-#include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -25,7 +21,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
-#include <QTextEdit>
 
 TForm1* Form1 = nullptr;
 
@@ -47,13 +42,6 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
     setFont(PixelFont(kGothic, 12));
 
     BuildControls(this);
-    BindHandler(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-    BindHandler(Button5, &QPushButton::clicked, this, &TForm1::S1Click);
-    BindHandler(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
-    BindHandler(Button2, &QPushButton::clicked, this, &TForm1::D2Click);
-    BindHandler(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-    BindHandler(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
-    BindHandler(Label16, &ClickableLabel::clicked, this, &TForm1::Label16Click);
     BuildMenus(this);
     SetUpHistoryList();
     ConnectDownload();
@@ -62,13 +50,6 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
     // The menu shortcuts work from the edit boxes too; Ctrl+C stays with an edit box that
     // has a selection.
     EditBoxCopyFilter::InstallOn(this);
-    // Socket errors of the upload reach the standard report, after the upload has seen them;
-    // say which server they were about. A failed download tells its own.
-    SetErrorExplainer([this](const QString&) {
-        if (WEBB1->isChecked() || m_upload->Running())
-            return QString();
-        return ExplainNetworkError(m_upload->Outcome(), Edit3->text(), ClientSocket3->Port());
-    });
 
     // Fixed single border, centred on the screen.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -117,11 +98,8 @@ void TForm1::FormCreate() {
     Label43->setVisible(recordShown);
     UpdateChartRecord();
 
-    N1A1->setTitle(Label33->text());
-    N2B1->setTitle(Label34->text());
-    N3C1->setTitle(Label35->text());
-    N4D1->setTitle(Label39->text());
-    N5G1->setTitle(Label3a->text());
+    for (const UrlSlot& slot : UrlSlots())
+        slot.menu->setTitle(slot.caption->text());
 
     if (m_arguments.size() == 1)
         m_schedule->SetRepeatCount(StrToInt(m_arguments.front().toStdString()));
@@ -159,21 +137,6 @@ void TForm1::CloseForSignal() {
     m_state.SetUnattended();
     CloseOpenDialogs();
     close();
-}
-
-void TForm1::C1Click() {
-    for (std::size_t i = 0; i < 5; ++i) {
-        KbpsBoxes[i]->clear();
-        MbpsBoxes[i]->clear();
-    }
-    RichEdit1->clear();
-    for (std::size_t i = 0; i < 5; ++i) {
-        KbpsBoxes[i]->show();
-        MbpsBoxes[i]->show();
-    }
-    for (QLabel* l : {Label20, Label21, Label22, Label23, Label24})
-        l->show();
-    RichEdit1->hide();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

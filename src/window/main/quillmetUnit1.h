@@ -68,7 +68,10 @@ public:
     void FormClose();
     void AppDeactivate();
     void Exit1Click();
-    void C1Click();
+    void C1Click() {
+        ClearRoundPanel();
+        ShowRoundBoxes(true);
+    }
 
     // download run (the round's events and Timer1 belong to Download())
     void Button1Click();
@@ -77,30 +80,30 @@ public:
     void S1Click();
 
     // history list, presets, saved URLs, fastest record
-    void Button3Click();
-    void L1Click();
+    void Button3Click() { DeleteHistoryLine(); }
+    void L1Click() { DeleteHistoryLine(); }
     void D2Click();
-    void Button4Click();
-    void N5Click();
-    void DTI8184KBN1Click();
-    void CommufaC1Click();
-    void USEN1Click();
-    void WebARENAW1Click();
-    void QuillmetJPEG989KBV3Click();
-    void QuillmetJPEG989KBV2Click();
-    void QuillmetJPEG989KBV1Click();
-    void Serverisland110Click();
-    void Quillmetjpg1Click();
-    void URLI1Click();
-    void URLI2Click();
-    void URLI3Click();
-    void URLI4Click();
-    void URLI5Click();
-    void URL1Click();
-    void URLJ1Click();
-    void URLJ2Click();
-    void URLJ3Click();
-    void URLJ4Click();
+    void Button4Click() { CopyHistory(); }
+    void N5Click() { CopyHistory(); }
+    void DTI8184KBN1Click() { ChoosePreset("/qm/qm15M.jpg"); }
+    void CommufaC1Click() { ChoosePreset("/qm/qm8M.jpg"); }
+    void USEN1Click() { ChoosePreset("/qm/qm4M.jpg"); }
+    void WebARENAW1Click() { ChoosePreset("/qm/qm2M.jpg"); }
+    void QuillmetJPEG989KBV3Click() { ChoosePreset("/qm/qm2M.jpg"); }
+    void QuillmetJPEG989KBV2Click() { ChoosePreset("/qm/qm1M.jpg"); }
+    void QuillmetJPEG989KBV1Click() { ChoosePreset("/qm/qm500K.jpg"); }
+    void Serverisland110Click() { ChoosePreset("/qm/qm200K.jpg"); }
+    void Quillmetjpg1Click() { ChoosePreset("/qm/qm100K.jpg"); }
+    void URLI1Click() { SaveUrl(0); }
+    void URLI2Click() { SaveUrl(1); }
+    void URLI3Click() { SaveUrl(2); }
+    void URLI4Click() { SaveUrl(3); }
+    void URLI5Click() { SaveUrl(4); }
+    void URL1Click() { RecallUrl(0); }
+    void URLJ1Click() { RecallUrl(1); }
+    void URLJ2Click() { RecallUrl(2); }
+    void URLJ3Click() { RecallUrl(3); }
+    void URLJ4Click() { RecallUrl(4); }
     void Button6Click();
     void T1Click();
     void G1Click();
@@ -116,8 +119,8 @@ public:
     // upload and mode switch (the socket's events and the silence timer belong to Upload())
     // The upload branch of Button1Click, after its common part.
     void StartUpload();
-    void SMTPB1Click();
-    void WEBB1Click();
+    void SMTPB1Click() { ShowMode(true); }
+    void WEBB1Click() { ShowMode(false); }
 
     // timer measurement
     void TimerMeasClick();
@@ -160,6 +163,14 @@ signals:
     void closed();
 
 private:
+    void DeleteHistoryLine();
+    void CopyHistory();
+    // The URL box takes a sample file of the sample host, or a saved slot's URL; a slot
+    // takes the URL box's text once it is a URL.
+    void ChoosePreset(const char* path);
+    void SaveUrl(std::size_t slot);
+    void RecallUrl(std::size_t slot);
+
     // What the window does with the runs' reports.
     void ConnectDownload();
     void ConnectUpload();

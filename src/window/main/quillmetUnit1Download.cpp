@@ -6,8 +6,6 @@
 #include "core/measure/StartChecks.h"
 #include "core/net/ErrorExplanation.h"
 #include "core/net/Nmhttp.h"
-#include "core/platform/Exceptions.h"
-#include "core/platform/WindowTimer.h"
 #include "core/upload/UploadRun.h"
 #include "window/widgets/ExceptionReport.h"
 #include "window/widgets/MessageBox.h"
@@ -18,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTextEdit>
 
 void TForm1::ConnectDownload() {
     m_download->UrlSource = [this] { return Edit7->text(); };
@@ -37,11 +34,7 @@ void TForm1::ConnectDownload() {
 
 void TForm1::Button1Click() {
     TimerMeas->setEnabled(false);
-    for (std::size_t i = 0; i < 5; ++i) {
-        KbpsBoxes[i]->clear();
-        MbpsBoxes[i]->clear();
-    }
-    RichEdit1->clear();
+    ClearRoundPanel();
     Edit1->clear();
     Edit2->clear();
     Edit5->clear();
@@ -66,15 +59,8 @@ void TForm1::Button1Click() {
             ShowMessageBox(check.messageText);
         return;
     }
-    for (std::size_t i = 0; i < 5; ++i) {
-        KbpsBoxes[i]->show();
-        MbpsBoxes[i]->show();
-    }
-    for (QLabel* l : {Label20, Label21, Label22, Label23, Label24})
-        l->show();
-    RichEdit1->hide();
-    Button1->setEnabled(false);
-    E1->setEnabled(false);
+    ShowRoundBoxes(true);
+    SetStartEnabled(false);
     Label9->setText(QStringLiteral("JPEG"));
     SetStopEnabled(true);
     m_download->Start(Edit6->text());
@@ -97,15 +83,11 @@ void TForm1::ShowDownloadResult(const DownloadResult& result) {
 
 void TForm1::RunClosingSteps() {
     m_showingResult = false;
-    if (!m_schedule->Active()) {
-        Button1->setEnabled(true);
-        E1->setEnabled(true);
-    }
+    if (!m_schedule->Active())
+        SetStartEnabled(true);
     Label9->clear();
-    if (m_schedule->RepeatAfterRun()) {
-        Button1->setEnabled(false);
-        E1->setEnabled(false);
-    }
+    if (m_schedule->RepeatAfterRun())
+        SetStartEnabled(false);
     TimerMeas->setEnabled(true);
     m_schedule->RunCompleted();
 }
@@ -131,8 +113,7 @@ void TForm1::DownloadFailed(const RunOutcome& outcome) {
 
 void TForm1::RecoverAfterFailedRun() {
     SetStopEnabled(false);
-    Button1->setEnabled(true);
-    E1->setEnabled(true);
+    SetStartEnabled(true);
     SetStatus(QStringLiteral("接続できませんでした"));
     Label9->clear();
     StopTimerSchedule();

@@ -56,39 +56,19 @@ void followNewestLine(QListWidget* list) {
     });
 }
 
-void saveUrl(const QLineEdit* urlBox, QLabel* urlStore, QLabel* captionStore, QMenu* slotMenu,
-             const QString& suffix) {
-    const QString url = urlBox->text();
-    if (!IsSavableUrl(url)) {
-        ShowMessageBox(QStringLiteral("URLを正しく入力してください。"));
-        return;
-    }
-    const QString caption = SavedUrlCaption(url, suffix);
-    urlStore->setText(url);
-    captionStore->setText(caption);
-    slotMenu->setTitle(caption);
-}
 } // namespace
 
-void TForm1::Button3Click() {
+void TForm1::DeleteHistoryLine() {
     deleteSelectedLine(ListBox1);
 }
 
-void TForm1::L1Click() {
-    deleteSelectedLine(ListBox1);
+void TForm1::CopyHistory() {
+    copyHistory(ListBox1);
 }
 
 void TForm1::D2Click() {
     ListBox1->clear();
     Label2->setText(QStringLiteral("測定履歴"));
-}
-
-void TForm1::Button4Click() {
-    copyHistory(ListBox1);
-}
-
-void TForm1::N5Click() {
-    copyHistory(ListBox1);
 }
 
 void TForm1::SetUpHistoryList() {
@@ -120,80 +100,25 @@ void TForm1::UpdateChartRecord() {
         m_chart->SetFastestRecord(!Label41->isHidden(), Label43->text());
 }
 
-void TForm1::DTI8184KBN1Click() {
-    Edit7->setText(SampleFileUrl("/qm/qm15M.jpg"));
+void TForm1::ChoosePreset(const char* path) {
+    Edit7->setText(SampleFileUrl(path));
 }
 
-void TForm1::CommufaC1Click() {
-    Edit7->setText(SampleFileUrl("/qm/qm8M.jpg"));
+void TForm1::SaveUrl(std::size_t slot) {
+    const QString url = Edit7->text();
+    if (!IsSavableUrl(url)) {
+        ShowMessageBox(QStringLiteral("URLを正しく入力してください。"));
+        return;
+    }
+    const UrlSlot s = UrlSlots()[slot];
+    const QString caption = SavedUrlCaption(url, QString::fromLatin1(s.suffix));
+    s.url->setText(url);
+    s.caption->setText(caption);
+    s.menu->setTitle(caption);
 }
 
-void TForm1::USEN1Click() {
-    Edit7->setText(SampleFileUrl("/qm/qm4M.jpg"));
-}
-
-void TForm1::WebARENAW1Click() {
-    Edit7->setText(SampleFileUrl("/qm/qm2M.jpg"));
-}
-
-void TForm1::QuillmetJPEG989KBV3Click() {
-    Edit7->setText(SampleFileUrl("/qm/qm2M.jpg"));
-}
-
-void TForm1::QuillmetJPEG989KBV2Click() {
-    Edit7->setText(SampleFileUrl("/qm/qm1M.jpg"));
-}
-
-void TForm1::QuillmetJPEG989KBV1Click() {
-    Edit7->setText(SampleFileUrl("/qm/qm500K.jpg"));
-}
-
-void TForm1::Serverisland110Click() {
-    Edit7->setText(SampleFileUrl("/qm/qm200K.jpg"));
-}
-
-void TForm1::Quillmetjpg1Click() {
-    Edit7->setText(SampleFileUrl("/qm/qm100K.jpg"));
-}
-
-void TForm1::URLI1Click() {
-    saveUrl(Edit7, Label15, Label33, N1A1, QStringLiteral("(&A)"));
-}
-
-void TForm1::URLI2Click() {
-    saveUrl(Edit7, Label31, Label34, N2B1, QStringLiteral("(&B)"));
-}
-
-void TForm1::URLI3Click() {
-    saveUrl(Edit7, Label32, Label35, N3C1, QStringLiteral("(&C)"));
-}
-
-void TForm1::URLI4Click() {
-    saveUrl(Edit7, Label37, Label39, N4D1, QStringLiteral("(&D)"));
-}
-
-void TForm1::URLI5Click() {
-    saveUrl(Edit7, Label38, Label3a, N5G1, QStringLiteral("(&G)"));
-}
-
-void TForm1::URL1Click() {
-    Edit7->setText(Label15->text());
-}
-
-void TForm1::URLJ1Click() {
-    Edit7->setText(Label31->text());
-}
-
-void TForm1::URLJ2Click() {
-    Edit7->setText(Label32->text());
-}
-
-void TForm1::URLJ3Click() {
-    Edit7->setText(Label37->text());
-}
-
-void TForm1::URLJ4Click() {
-    Edit7->setText(Label38->text());
+void TForm1::RecallUrl(std::size_t slot) {
+    Edit7->setText(UrlSlots()[slot].url->text());
 }
 
 void TForm1::Button6Click() {

@@ -19,10 +19,8 @@ void TForm1::ConnectSchedule() {
             [this](MeasurementSchedule::EndReason reason) {
                 Label8->hide();
                 // A run still going on enables the start controls itself when it ends.
-                if (!RunInProgress()) {
-                    Button1->setEnabled(true);
-                    E1->setEnabled(true);
-                }
+                if (!RunInProgress())
+                    SetStartEnabled(true);
                 if (reason == MeasurementSchedule::EndReason::TickStartsNone)
                     SetStatus(QStringLiteral("タイマー測定を終了しました"));
             });
@@ -44,8 +42,7 @@ void TForm1::TimerMeasClick() {
 
 void TForm1::StartTimerSchedule(int intervalMs, int gapMs, int perBurst, int bursts) {
     Label8->show();
-    Button1->setEnabled(false);
-    E1->setEnabled(false);
+    SetStartEnabled(false);
     m_schedule->Start(intervalMs, gapMs, perBurst, bursts);
 }
 

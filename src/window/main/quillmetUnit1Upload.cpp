@@ -1,14 +1,16 @@
-// The main window's upload: what it shows of Upload()'s reports, and the mode switch.
+// The main window's upload: what it shows of Upload()'s reports.
 #include "window/main/quillmetUnit1.h"
 
 #include "core/measure/RunResult.h"
+#include "core/net/ErrorExplanation.h"
+#include "core/net/ScktComp.h"
 #include "core/upload/UploadRun.h"
 #include "window/dialogs/quillmetUnit4.h"
+#include "window/widgets/ExceptionReport.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -19,6 +21,13 @@ void TForm1::ConnectUpload() {
     connect(m_upload, &UploadRun::finished, this, &TForm1::ShowUploadResult);
     connect(m_upload, &UploadRun::connectFailed, this, &TForm1::UploadEnded);
     connect(m_upload, &UploadRun::stopped, this, &TForm1::RunStopped);
+    // Socket errors of the upload reach the standard report, after the upload has seen them;
+    // say which server they were about. A failed download tells its own.
+    SetErrorExplainer([this](const QString&) {
+        if (WEBB1->isChecked() || m_upload->Running())
+            return QString();
+        return ExplainNetworkError(m_upload->Outcome(), Edit3->text(), ClientSocket3->Port());
+    });
 }
 
 void TForm1::StartUpload() {
@@ -37,14 +46,8 @@ void TForm1::StartUpload() {
         return;
 
     Label9->setText(QStringLiteral("SMTP"));
-    for (QLineEdit* box :
-         {Edit10, Edit11, Edit12, Edit13, Edit14, Edit15, Edit16, Edit17, Edit18, Edit19})
-        box->hide();
-    for (QLabel* label : {Label20, Label21, Label22, Label23, Label24})
-        label->hide();
-    RichEdit1->show();
-    Button1->setEnabled(false);
-    E1->setEnabled(false);
+    ShowRoundBoxes(false);
+    SetStartEnabled(false);
     SetStopEnabled(true);
     m_upload->Start(server, address, Edit6->text());
 }
@@ -62,8 +65,7 @@ void TForm1::ShowUploadResult(const UploadResult& result) {
 
 void TForm1::UploadEnded() {
     SetStopEnabled(false);
-    Button1->setEnabled(true);
-    E1->setEnabled(true);
+    SetStartEnabled(true);
     Label9->clear();
 }
 
@@ -85,42 +87,4 @@ void TForm1::AppendLog(const QString& text) {
     RichEdit1->document()->size();
     RichEdit1->setTextCursor(cursor);
     RichEdit1->ensureCursorVisible();
-}
-
-void TForm1::SMTPB1Click() {
-    Label6->setText(QStringLiteral("送信量"));
-    Label7->setText(QStringLiteral("推定送信スピード"));
-    Edit2->setAccessibleName(QStringLiteral("送信量 (byte)"));
-    Edit5->setAccessibleName(QStringLiteral("推定送信スピード (kbps)"));
-    Edit9->setAccessibleName(QStringLiteral("推定送信スピード (Mbps)"));
-    Label6->adjustSize();
-    Label7->adjustSize();
-    SMTPB1->setChecked(true);
-    WEBB1->setChecked(false);
-    Edit7->hide();
-    Label1->hide();
-    Label12->show();
-    Label13->show();
-    Edit3->show();
-    Edit8->show();
-    K1->menuAction()->setEnabled(false);
-}
-
-void TForm1::WEBB1Click() {
-    Label6->setText(QStringLiteral("受信量"));
-    Label7->setText(QStringLiteral("推定受信スピード"));
-    Edit2->setAccessibleName(QStringLiteral("受信量 (byte)"));
-    Edit5->setAccessibleName(QStringLiteral("推定受信スピード (kbps)"));
-    Edit9->setAccessibleName(QStringLiteral("推定受信スピード (Mbps)"));
-    Label6->adjustSize();
-    Label7->adjustSize();
-    SMTPB1->setChecked(false);
-    WEBB1->setChecked(true);
-    Label12->hide();
-    Label13->hide();
-    Edit3->hide();
-    Edit8->hide();
-    Edit7->show();
-    Label1->show();
-    K1->menuAction()->setEnabled(true);
 }

@@ -368,6 +368,19 @@ void TForm1Controls::ClearRoundPanel() {
     RichEdit1->clear();
 }
 
+void TForm1Controls::ClearResultBoxes() {
+    Edit1->clear();
+    Edit2->clear();
+    Edit5->clear();
+    Edit9->clear();
+    // A new fastest record's colour and words go with the figures.
+    for (QLineEdit* box : {Edit5, Edit9}) {
+        SetEditTextColor(box, box->palette().color(QPalette::WindowText));
+        box->setToolTip(QString());
+        box->setAccessibleDescription(QString());
+    }
+}
+
 void TForm1Controls::ShowRoundBoxes(bool rounds) {
     for (std::size_t i = 0; i < 5; ++i) {
         KbpsBoxes[i]->setVisible(rounds);

@@ -174,6 +174,7 @@ protected:
 
     // The per-round boxes and the upload log emptied; one of the two shown in the panel.
     void ClearRoundPanel();
+    void ClearResultBoxes();
     void ShowRoundBoxes(bool rounds);
     void SetStartEnabled(bool enabled);
     // The captions and fields of the upload (SMTP) or the download mode.

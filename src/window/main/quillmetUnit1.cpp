@@ -77,10 +77,6 @@ QString TForm1::StatusText() const {
     return m_statusText->text();
 }
 
-void TForm1::ClickButton1() {
-    Button1Click();
-}
-
 void TForm1::AppendHistoryLine(const QString& line, int cap) {
     ListBox1->addItem(line);
     if (ListBox1->count() > cap)

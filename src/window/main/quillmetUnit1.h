@@ -45,7 +45,7 @@ public:
     std::int32_t RepeatCount() const noexcept { return m_schedule->RepeatCount(); }
 
     // A programmatic click on Button1: runs Button1Click even while the button is disabled.
-    void ClickButton1();
+    void ClickButton1() { Button1Click(); }
 
     // True once the window has closed (FormClose has run).
     bool Closed() const noexcept { return m_closed; }
@@ -180,7 +180,6 @@ private:
     // The start controls back and the schedule stopped, after an error reply, a failure or a stop.
     void RecoverAfterFailedRun();
     void UploadEnded();
-    void AppendLog(const QString& text);
     void RunClosingSteps();
     void RunStopped();
     // The stop command and button work only while a run is going on.

@@ -35,15 +35,7 @@ void TForm1::ConnectDownload() {
 void TForm1::Button1Click() {
     TimerMeas->setEnabled(false);
     ClearRoundPanel();
-    Edit1->clear();
-    Edit2->clear();
-    Edit5->clear();
-    Edit9->clear();
-    for (QLineEdit* box : {Edit5, Edit9}) {
-        SetEditTextColor(box, box->palette().color(QPalette::WindowText));
-        box->setToolTip(QString());
-        box->setAccessibleDescription(QString());
-    }
+    ClearResultBoxes();
     Edit6->setText(FormatRunDate(QDateTime::currentDateTime()));
     m_download->ClearMark();
     if (!WEBB1->isChecked()) {

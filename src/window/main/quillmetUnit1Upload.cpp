@@ -7,17 +7,18 @@
 #include "core/upload/UploadRun.h"
 #include "window/dialogs/quillmetUnit4.h"
 #include "window/widgets/ExceptionReport.h"
+#include "window/widgets/Widgets.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTextCursor>
 #include <QTextEdit>
 
 void TForm1::ConnectUpload() {
     connect(m_upload, &UploadRun::statusChanged, this, &TForm1::SetStatus);
-    connect(m_upload, &UploadRun::logAppended, this, &TForm1::AppendLog);
+    connect(m_upload, &UploadRun::logAppended, this,
+            [this](const QString& text) { AppendLogText(RichEdit1, text); });
     connect(m_upload, &UploadRun::finished, this, &TForm1::ShowUploadResult);
     connect(m_upload, &UploadRun::connectFailed, this, &TForm1::UploadEnded);
     connect(m_upload, &UploadRun::stopped, this, &TForm1::RunStopped);
@@ -67,24 +68,4 @@ void TForm1::UploadEnded() {
     SetStopEnabled(false);
     SetStartEnabled(true);
     Label9->clear();
-}
-
-void TForm1::AppendLog(const QString& text) {
-    // Line ends of the wire show as line breaks; the last one adds no empty line.
-    QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    if (shown.endsWith(QLatin1Char('\n')))
-        shown.chop(1);
-    QTextCursor cursor(RichEdit1->document());
-    cursor.movePosition(QTextCursor::End);
-    if (!RichEdit1->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(shown);
-    // The layout is finished here rather than bit by bit from the event loop: the body is
-    // logged just before its transfer is timed, and laying it out during the transfer would
-    // delay the handling of the server's reply.
-    RichEdit1->document()->size();
-    RichEdit1->setTextCursor(cursor);
-    RichEdit1->ensureCursorVisible();
 }

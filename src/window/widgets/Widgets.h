@@ -10,6 +10,7 @@
 
 class QColor;
 class QLineEdit;
+class QTextEdit;
 class QPushButton;
 class QWidget;
 
@@ -31,6 +32,8 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, bool readOnly);
 void SetTextColor(QWidget* widget, const QColor& color);
 // The colour of the text in an edit box.
 void SetEditTextColor(QLineEdit* box, const QColor& color);
+// A log line at the end of the box, kept in view.
+void AppendLogText(QTextEdit* log, const QString& text);
 
 // Runs the owner's handler on the sender's signal; what the handler throws is reported.
 template <typename Sender, typename Signal, typename Owner>

@@ -175,23 +175,22 @@ void CliRunner::Interrupt(int signal) {
 }
 
 int CliRunner::DownloadOnce(CliRecord* record) {
-    m_record = record;
-    m_finished = false;
-    m_code = ExitMeasured;
-    m_status.clear();
-    m_started = QDateTime::currentDateTime();
-    m_runClock.start();
-    if (ShowProgress)
-        m_progressTimer.start();
     // Round 1 runs inside Start; the later rounds come from the round timer.
-    m_download->Start(FormatRunDate(m_started));
-    Wait();
-    m_progressTimer.stop();
-    m_record = nullptr;
-    return m_code;
+    return RunOnce(record, [this] { m_download->Start(FormatRunDate(m_started)); });
 }
 
 int CliRunner::UploadOnce(CliRecord* record) {
+    return RunOnce(record, [this] {
+        try {
+            m_upload->Start(m_options.smtp, m_options.mail, FormatRunDate(m_started));
+        } catch (const std::exception& e) {
+            Message(QString::fromUtf8(e.what()));
+            Finish(ExitNetwork);
+        }
+    });
+}
+
+int CliRunner::RunOnce(CliRecord* record, const std::function<void()>& start) {
     m_record = record;
     m_finished = false;
     m_code = ExitMeasured;
@@ -200,12 +199,7 @@ int CliRunner::UploadOnce(CliRecord* record) {
     m_runClock.start();
     if (ShowProgress)
         m_progressTimer.start();
-    try {
-        m_upload->Start(m_options.smtp, m_options.mail, FormatRunDate(m_started));
-    } catch (const std::exception& e) {
-        Message(QString::fromUtf8(e.what()));
-        Finish(ExitNetwork);
-    }
+    start();
     Wait();
     m_progressTimer.stop();
     m_record = nullptr;

@@ -48,6 +48,7 @@ public:
 private:
     int DownloadOnce(CliRecord* record);
     int UploadOnce(CliRecord* record);
+    int RunOnce(CliRecord* record, const std::function<void()>& start);
     // Runs the event loop until Finish() or an interrupt.
     void Wait();
     void Finish(int code);

@@ -5,3 +5,6 @@ add_test(NAME server_netns COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/netns_test.sh)
 set_tests_properties(server_netns PROPERTIES
     ENVIRONMENT "QM_SOURCE_DIR=${CMAKE_SOURCE_DIR};QM_BINARY_DIR=${CMAKE_BINARY_DIR}"
     LABELS "server;e2e" SKIP_RETURN_CODE 77 TIMEOUT 300)
+add_test(NAME server_unit COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/unit_test.sh)
+set_tests_properties(server_unit PROPERTIES ENVIRONMENT "QM_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    LABELS server SKIP_RETURN_CODE 77 TIMEOUT 60)

@@ -26,7 +26,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # and cpack then build nothing themselves (else cpack would build every test first).
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 add_custom_target(quillmet-install-files)
-add_dependencies(quillmet-install-files quillmet make-samples)
+add_dependencies(quillmet-install-files quillmet make-samples quillmet-sink)
 
 # The icon's bitmaps are rendered from the drawing at build time; 16 px has a drawing of its
 # own that stays legible. The window takes them from its resources.
@@ -69,8 +69,10 @@ configure_file(${CMAKE_SOURCE_DIR}/data/quillmet.desktop.in
                ${QM_INSTALL_GEN}/${QUILLMET_APP_ID}.desktop @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/packaging/quillmet-sample-host.in
                ${QM_INSTALL_GEN}/quillmet-sample-host @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/quillmet-server.in
+               ${QM_INSTALL_GEN}/quillmet-server @ONLY)
 
-foreach(page quillmet quillmet-sample-host)
+foreach(page quillmet quillmet-sample-host quillmet-server)
     quillmet_gzip(${CMAKE_SOURCE_DIR}/docs/${page}.1 ${QM_INSTALL_GEN}/man/${page}.1.gz)
     install(FILES ${QM_INSTALL_GEN}/man/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
@@ -97,6 +99,16 @@ install(FILES ${CMAKE_SOURCE_DIR}/data/sample-host/nginx.conf.in
         DESTINATION ${QM_PKG_DATADIR}/sample-host)
 install(FILES ${CMAKE_SOURCE_DIR}/data/screenshots/main-window.png
         DESTINATION ${QM_PKG_DATADIR}/screenshots)
+install(TARGETS quillmet-sink RUNTIME DESTINATION ${QM_PKG_LIBEXECDIR})
+
+# quillmet-server, the same server for a machine across the line, and its system unit
+# (installed, not enabled: the administrator chooses the addresses first).
+install(PROGRAMS ${QM_INSTALL_GEN}/quillmet-server DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/quillmet-server DESTINATION ${QM_PKG_LIBEXECDIR}
+        RENAME server)
+install(FILES ${CMAKE_SOURCE_DIR}/data/server/nginx.conf.in DESTINATION ${QM_PKG_DATADIR}/server)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/quillmet-server.service
+        DESTINATION lib/systemd/system)
 
 # The command-line program and its page, once they exist; run at the end of the top-level
 # folder so that the target may be defined after this file is included.

@@ -33,8 +33,12 @@ expected_files() {
         cat <<LIST
 bin/quillmet
 bin/quillmet-sample-host
+bin/quillmet-server
+lib/systemd/system/quillmet-server.service
 libexec/quillmet/make-samples
+libexec/quillmet/quillmet-sink
 libexec/quillmet/sample-host
+libexec/quillmet/server
 share/applications/$app_id.desktop
 share/doc/quillmet/README.md
 share/doc/quillmet/changelog.gz
@@ -45,9 +49,11 @@ share/icons/hicolor/32x32/apps/$app_id.png
 share/icons/hicolor/48x48/apps/$app_id.png
 share/icons/hicolor/scalable/apps/$app_id.svg
 share/man/man1/quillmet-sample-host.1.gz
+share/man/man1/quillmet-server.1.gz
 share/man/man1/quillmet.1.gz
 share/metainfo/$app_id.metainfo.xml
 share/quillmet/sample-host/nginx.conf.in
+share/quillmet/server/nginx.conf.in
 share/quillmet/screenshots/main-window.png
 LIST
         if cli_expected; then
@@ -65,8 +71,8 @@ check_tree() {
     diff -u <(expected_files) <(echo "$actual") >&2 || fail "installed files differ (- expected, + installed)"
 
     local f
-    for f in bin/quillmet bin/quillmet-sample-host libexec/quillmet/make-samples \
-        libexec/quillmet/sample-host; do
+    for f in bin/quillmet bin/quillmet-sample-host bin/quillmet-server libexec/quillmet/make-samples \
+        libexec/quillmet/quillmet-sink libexec/quillmet/sample-host libexec/quillmet/server; do
         [ "$(stat -c %a "$usr/$f")" = 755 ] || fail "$f is not mode 755"
     done
     while read -r f; do

@@ -69,6 +69,23 @@ check / "$www/index.html"
 check /author/ "$www/author/index.html"
 grep -q Quillmet "$scratch/body" || fail "the author page does not name Quillmet"
 
+# The local default offers what quillmet-server does: the descriptor, the probe, the sink.
+base=http://127.0.0.1:$port
+curl -sf "$base/.well-known/quillmet.json" | python3 -c '
+import json, os, sys
+d = json.load(sys.stdin)
+files = {f["path"]: f["bytes"] for f in d["files"]}
+assert files["/qm/qm100K.jpg"] == 102400, files
+assert files["/qm/qm15M.jpg"] == os.path.getsize(sys.argv[1] + "/qm/qm15M.jpg"), files
+assert d["upload"] == {"path": "/qm/up", "max_bytes": 268435456} and d["empty"] == "/qm/empty", d
+' "$www" || fail "the descriptor does not list the samples"
+[ "$(curl -s -D - -o "$scratch/empty" "$base/qm/empty" | grep -ci '^cache-control: no-store')" = 1 ] ||
+    fail "/qm/empty is not no-store"
+[ ! -s "$scratch/empty" ] || fail "/qm/empty is not empty"
+reply=$(head -c 1000000 /dev/zero | curl -s --data-binary @- "$base/qm/up")
+[ "$reply" = '{"bytes":1000000}' ] || fail "/qm/up answered '$reply'"
+echo "ok: descriptor, /qm/empty, /qm/up"
+
 # A second start finds the server running and leaves it be.
 out=$("$host" start) || fail "second start failed"
 grep -q "already running" <<<"$out" || fail "second start: $out"

@@ -62,8 +62,9 @@ private:
             QTest::mouseClick(dialog->CheckButton, Qt::LeftButton);
             QTRY_VERIFY(dialog->CheckButton->isEnabled());
             shown = dialog->ResultText->toPlainText();
-            if (qEnvironmentVariableIsSet("QM_SERVER_DIALOG_HOLD_MS"))
-                QTest::qWait(qEnvironmentVariableIntValue("QM_SERVER_DIALOG_HOLD_MS"));
+            // A picture of the dialog after the check, for a reader of the change.
+            if (const QString shot = qEnvironmentVariable("QM_SERVER_DIALOG_SHOT"); !shot.isEmpty())
+                dialog->grab().save(shot);
             QTest::mouseClick(dialog->Buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
             done = true;
         });

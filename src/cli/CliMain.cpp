@@ -33,9 +33,16 @@ int RunQuillmetCli(int argc, char* argv[]) {
         std::fprintf(stderr, "quillmet-cli: %s\n", message.toLocal8Bit().constData());
     });
 
-    CliRunner runner(parsed.options);
+    CliOptions options = parsed.options;
+    if (!options.size.isEmpty()) {
+        QString note;
+        options.url = CliPresetUrl(options, &note);
+        if (!note.isEmpty())
+            std::fprintf(stderr, "quillmet-cli: %s\n", note.toLocal8Bit().constData());
+    }
+    CliRunner runner(options);
     // Cron mail stays clean: progress only on a terminal.
-    runner.ShowProgress = !parsed.options.quiet && ::isatty(STDERR_FILENO) == 1;
+    runner.ShowProgress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
     if (const int code = runner.Prepare(); code != ExitMeasured)
         return code;
     // Only now: a signal while waiting for the lock ends the program at once, which

@@ -1,5 +1,8 @@
 #include "cli/CliOptions.h"
 
+#include "core/server/MeasurementServer.h"
+#include "core/server/ServerSettings.h"
+
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
@@ -14,6 +17,8 @@ const QString kCsv = QStringLiteral("csv");
 const QString kAppend = QStringLiteral("append-history");
 const QString kTimeout = QStringLiteral("timeout");
 const QString kQuiet = QStringLiteral("quiet");
+const QString kServer = QStringLiteral("server");
+const QString kSize = QStringLiteral("size");
 
 // A whole decimal number from low to high, or nothing.
 bool boundedNumber(const QString& text, int low, int high, int* value) {
@@ -48,6 +53,8 @@ CliParse ParseCliArguments(const QStringList& arguments) {
         {kCsv, {}},
         {kAppend, {}},
         {kTimeout, {}, QStringLiteral("SECONDS")},
+        {kServer, {}, QStringLiteral("HOST[:PORT]")},
+        {kSize, {}, QStringLiteral("SIZE")},
         {{QStringLiteral("q"), kQuiet}, {}},
     });
     if (!parser.parse(arguments)) {
@@ -80,7 +87,7 @@ CliParse ParseCliArguments(const QStringList& arguments) {
     o.upload = parser.isSet(kUpload);
     o.appendHistory = parser.isSet(kAppend);
     o.quiet = parser.isSet(kQuiet);
-    for (const QString& name : {kRuns, kSmtp, kMail, kTimeout}) {
+    for (const QString& name : {kRuns, kSmtp, kMail, kTimeout, kServer, kSize}) {
         if (parser.values(name).size() > 1)
             return usage(QStringLiteral("--%1 は一度だけ指定してください").arg(name));
     }
@@ -98,6 +105,8 @@ CliParse ParseCliArguments(const QStringList& arguments) {
                          .arg(kMaxTimeoutSeconds));
 
     const QStringList positional = parser.positionalArguments();
+    if (o.upload && (parser.isSet(kServer) || parser.isSet(kSize)))
+        return usage(QStringLiteral("--server と --size はダウンロードの測定にだけ使えます"));
     if (o.upload) {
         if (!positional.isEmpty())
             return usage(QStringLiteral("--upload のときは URL を指定しません"));
@@ -111,6 +120,24 @@ CliParse ParseCliArguments(const QStringList& arguments) {
     }
     if (parser.isSet(kSmtp) || parser.isSet(kMail))
         return usage(QStringLiteral("--smtp と --mail は --upload と一緒に使います"));
+    if (parser.isSet(kServer) && !parser.isSet(kSize))
+        return usage(QStringLiteral("--server は --size と一緒に使います"));
+    if (parser.isSet(kSize)) {
+        if (!positional.isEmpty())
+            return usage(QStringLiteral("URL と --size は同時に指定できません"));
+        o.size = parser.value(kSize);
+        if (PresetPath(o.size).isEmpty())
+            return usage(QStringLiteral("--size には %1 のどれかを指定してください")
+                             .arg(PresetSizeNames().join(QStringLiteral(", "))));
+        if (parser.isSet(kServer)) {
+            MeasurementServer server;
+            o.server = parser.value(kServer);
+            if (const ServerAddressError e = ParseServerAddress(o.server, &server);
+                e != ServerAddressError::None)
+                return usage(QStringLiteral("--server: ") + ServerAddressErrorText(e));
+        }
+        return result;
+    }
     if (positional.isEmpty())
         return usage(QStringLiteral("測定する URL を指定してください"));
     if (positional.size() > 1)
@@ -119,9 +146,23 @@ CliParse ParseCliArguments(const QStringList& arguments) {
     return result;
 }
 
+QString CliPresetUrl(const CliOptions& options, QString* note) {
+    MeasurementServer server;
+    if (options.server.isEmpty()) {
+        const ServerSettingsRead read = ReadServerSettings();
+        server = read.server;
+        if (read.fault != ServerSettingsRead::Fault::None)
+            *note = ServerSettingsFaultText(read.fault);
+    } else {
+        ParseServerAddress(options.server, &server);
+    }
+    return server.PresetUrl(options.size);
+}
+
 QString CliUsageText() {
     return QStringLiteral("使い方: quillmet-cli [オプション] URL\n"
                           "        quillmet-cli --upload --smtp HOST --mail ADDRESS [オプション]\n"
+                          "        quillmet-cli [--server HOST[:PORT]] --size SIZE [オプション]\n"
                           "詳しくは quillmet-cli --help\n");
 }
 
@@ -129,6 +170,7 @@ QString CliHelpText() {
     return QStringLiteral(
         "使い方: quillmet-cli [オプション] URL\n"
         "        quillmet-cli --upload --smtp HOST --mail ADDRESS [オプション]\n"
+        "        quillmet-cli [--server HOST[:PORT]] --size SIZE [オプション]\n"
         "\n"
         "Quillmet のウィンドウと同じ測定をコマンドラインで行います。URL の JPEG ファイルを\n"
         "2.5 秒おきに 5 回受信し、最速と最遅を除いた 3 回の平均を記録します。--upload では\n"
@@ -144,6 +186,10 @@ QString CliHelpText() {
         "  --csv               見出し行と、一回の測定につき一行の CSV で出力する\n"
         "  --append-history    カレントディレクトリの qm1.dat の測定履歴にも追記する\n"
         "  --timeout SECONDS   無応答のサーバを待つ秒数（1～3600、既定 60）\n"
+        "  --size SIZE         URL の代わりに測定サーバーの見本ファイルを測る\n"
+        "                      （15M 8M 4M 2M 1M 500K 200K 100K、簡易測定と同じ大きさ）\n"
+        "  --server HOST[:PORT]  --size の測定サーバー（既定はウィンドウの「測定サーバーの\n"
+        "                      設定」で選んだサーバー、ポートの既定は 80）\n"
         "  -q, --quiet         端末への進行表示をしない\n"
         "  -h, --help          この説明を表示する\n"
         "  -v, --version       版を表示する\n"

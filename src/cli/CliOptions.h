@@ -20,7 +20,11 @@ struct CliOptions {
     enum class Format { History, Json, Csv };
 
     bool upload = false;
-    QString url;  // download
+    QString url; // download
+    // A preset of a measurement server instead of a URL: the size name, and the server
+    // (empty: the one in the settings file).
+    QString size;
+    QString server;
     QString smtp; // upload: server and address
     QString mail;
     int runs = 1;
@@ -43,7 +47,11 @@ inline constexpr int kMaxTimeoutSeconds = 3600;
 // arguments: as QCoreApplication::arguments(), the program name first.
 CliParse ParseCliArguments(const QStringList& arguments);
 
-// The two usage lines that follow a usage error.
+// The URL of the --size preset on the --server server, or on the settings' server (a note
+// is set when the settings file could not be used).
+QString CliPresetUrl(const CliOptions& options, QString* note);
+
+// The usage lines that follow a usage error.
 QString CliUsageText();
 
 // The text of --help, the exit codes included.

@@ -6,6 +6,7 @@
 #include "support/TempWorkDir.h"
 #include "support/TestHelpers.h"
 #include "window/chart/HistoryChart.h"
+#include "window/dialogs/ServerSettingsDialog.h"
 #include "window/dialogs/quillmetUnit2.h"
 #include "window/dialogs/quillmetUnit3.h"
 #include "window/dialogs/quillmetUnit4.h"
@@ -302,8 +303,9 @@ private slots:
         TForm4 caution{&form};
         TForm6 timer{&form};
         TForm7 chart{&form};
+        ServerSettingsDialog server{form.Server(), &form};
         for (QWidget* window :
-             std::initializer_list<QWidget*>{&about, &usage, &caution, &timer, &chart}) {
+             std::initializer_list<QWidget*>{&about, &usage, &caution, &timer, &chart, &server}) {
             for (QWidget* w : window->findChildren<QWidget*>()) {
                 const bool control =
                     qobject_cast<QLineEdit*>(w) || qobject_cast<QPushButton*>(w) ||

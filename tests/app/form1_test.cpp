@@ -197,6 +197,7 @@ private slots:
             {"URLI4", "N4D1", "現在のURLの保存(&I)", ""},
             {"URLJ4", "N5G1", "URLの呼出し(&J)", ""},
             {"URLI5", "N5G1", "現在のURLの保存(&I)", ""},
+            {"ServerSettings1", "K1", "測定サーバーの設定(&M)…", ""},
             {"UPDOWN1", "MainMenu1", "UP/DOWN(&S)", ""},
             {"WEBB1", "UPDOWN1", "Quillmet(ダウンロード)(&W)", ""},
             {"SMTPB1", "UPDOWN1", "メールベンチ(アップロード)(&S)", ""},
@@ -249,10 +250,12 @@ private slots:
         QCOMPARE(names(form.Edit4),
                  QStringList({"N5", "L1", "D2", "G1", "N4", "C1", "N9", "onoffR1", "T1"}));
         QCOMPARE(names(form.N1), QStringList({"E1", "S1", "N3", "TimerMeas"}));
-        QCOMPARE(names(form.K1), QStringList({"FTTH1", "ADSLU1", "ISDNI1", "N11", "URLH1"}));
+        QCOMPARE(names(form.K1), QStringList({"FTTH1", "ADSLU1", "ISDNI1", "N11", "URLH1", "N12",
+                                              "ServerSettings1"}));
         QCOMPARE(names(form.Help1),
                  QStringList({"Tutorial1", "N8", "WebW1", "KAVJOURNALWebB1", "N6", "About1"}));
-        for (QAction* sep : {form.N7, form.N4, form.N9, form.N3, form.N11, form.N8, form.N6})
+        for (QAction* sep :
+             {form.N7, form.N4, form.N9, form.N3, form.N11, form.N12, form.N8, form.N6})
             QVERIFY(sep->isSeparator());
         QVERIFY(form.WEBB1->isChecked());
         QVERIFY(!form.SMTPB1->isChecked());

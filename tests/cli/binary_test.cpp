@@ -156,6 +156,19 @@ private slots:
         QCOMPARE(newRequests().size(), 5);
     }
 
+    // --server and --size measure the preset on that server, as the window's preset would.
+    void presetOfTheGivenServer() {
+        const CliResult r =
+            RunCli(m_dir->path(), {QStringLiteral("--json"), QStringLiteral("--server"),
+                                   QStringLiteral("localhost:%1").arg(m_port),
+                                   QStringLiteral("--size"), QStringLiteral("4M")});
+        QVERIFY2(r.normalExit && r.exitCode == 0 && r.err.isEmpty(), qPrintable(Describe(r)));
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QCOMPARE(o.value("url").toString(), m_url);
+        QCOMPARE(o.value("bytes").toInteger(), m_size);
+        QCOMPARE(newRequests().size(), 5);
+    }
+
     // Two runs in CSV, appended to a used qm1.dat: ten whole requests by HTTP/1.0, a header
     // and two rows, and exactly the two lines added to the file, every other byte kept.
     void csvTwoRunsAppendTwoLines() {

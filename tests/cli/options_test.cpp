@@ -3,6 +3,7 @@
 #include "cli/CliOutput.h"
 #include "cli/CliRunner.h"
 #include "core/history/HistoryExport.h"
+#include "core/server/ServerSettings.h"
 #include "core/state/StateFileLock.h"
 #include "support/TempWorkDir.h"
 
@@ -61,6 +62,17 @@ private slots:
             << "--upload --smtp mx --mail a@b --runs 2" << Outcome::Usage << "--runs";
         QTest::newRow("runs twice")
             << "--runs 2 --runs 3 http://h/a.jpg" << Outcome::Usage << "一度だけ";
+        QTest::newRow("preset") << "--server example.net:8080 --size 4m" << Outcome::Run << "";
+        QTest::newRow("url and size")
+            << "--size 4M http://h/a.jpg" << Outcome::Usage << "URL と --size は同時に";
+        QTest::newRow("unknown size")
+            << "--size 3M" << Outcome::Usage << "15M, 8M, 4M, 2M, 1M, 500K, 200K, 100K";
+        QTest::newRow("server without size")
+            << "--server h http://h/a.jpg" << Outcome::Usage << "--server は --size と";
+        QTest::newRow("server port 0") << "--server h:0 --size 1M" << Outcome::Usage << "65535";
+        QTest::newRow("server ipv6") << "--server [::1]:80 --size 1M" << Outcome::Usage << "IPv6";
+        QTest::newRow("size with upload")
+            << "--upload --smtp mx --mail a@b --size 1M" << Outcome::Usage << "--size";
     }
     void parse() {
         QFETCH(QString, line);
@@ -69,6 +81,22 @@ private slots:
         const CliParse parsed = ParseCliArguments(args(line));
         QCOMPARE(parsed.outcome, outcome);
         QVERIFY2(parsed.error.contains(error), qPrintable(parsed.error));
+    }
+
+    void aPresetIsTheSizesFileOnTheGivenOrTheSettingsServer() {
+        QString note;
+        const CliOptions given =
+            ParseCliArguments(args("--server example.net:8080 --size 4m")).options;
+        QCOMPARE(CliPresetUrl(given, &note), QStringLiteral("http://example.net:8080/qm/qm4M.jpg"));
+        MeasurementServer chosen;
+        QCOMPARE(ParseServerAddress(QStringLiteral("10.0.0.2:8081"), &chosen),
+                 ServerAddressError::None);
+        QVERIFY(WriteServerSettings(chosen));
+        const CliOptions settings = ParseCliArguments(args("--size 100K")).options;
+        QCOMPARE(CliPresetUrl(settings, &note),
+                 QStringLiteral("http://10.0.0.2:8081/qm/qm100K.jpg"));
+        QVERIFY(note.isEmpty());
+        QVERIFY(QFile::remove(ServerSettingsPath()));
     }
 
     void parsedValues() {

@@ -113,6 +113,7 @@ constexpr char kUsageTemplate[] = R"QM(
 　簡易測定-URL保存-保存4-現在のURLの保存・・・URL欄のURLを保存4に保存します。
 　簡易測定-URL保存-保存5-URLの呼出し・・・保存5のURLを呼び出します。
 　簡易測定-URL保存-保存5-現在のURLの保存・・・URL欄のURLを保存5に保存します。
+　簡易測定-測定サーバーの設定・・・見本ファイルを置いたサーバーを選びます。
 
 　UP/DOWN-Quillmet(ダウンロード)・・・ダウンロードの速度を測ります。
 　UP/DOWN-メールベンチ(アップロード)・・・アップロードの速度を測ります。
@@ -145,9 +146,13 @@ constexpr char kUsageTemplate[] = R"QM(
 } // namespace
 
 QString UsageText() {
+    return UsageText(QString::fromUtf8(qmconfig::SampleHost));
+}
+
+QString UsageText(const QString& sampleHost) {
     // The raw literal starts with a line break that is not part of the text.
     QString text = QString::fromUtf8(kUsageTemplate + 1);
-    text.replace(QStringLiteral("{SampleHost}"), QString::fromUtf8(qmconfig::SampleHost));
+    text.replace(QStringLiteral("{SampleHost}"), sampleHost);
     text.replace(QStringLiteral("{HomeUrl}"), QString::fromUtf8(qmconfig::HomeUrl));
     text.replace(QStringLiteral("{PublisherName}"), QString::fromUtf8(qmconfig::PublisherName));
     text.replace(QStringLiteral("{AuthorName}"), QString::fromUtf8(qmconfig::AuthorName));

@@ -45,3 +45,9 @@ TForm3::TForm3(QWidget* parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
     setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
 }
+
+void TForm3::ShowSampleHost(const QString& sampleHost) {
+    const QString text = UsageText(sampleHost);
+    if (Memo1->toPlainText() != text)
+        Memo1->setPlainText(text);
+}

@@ -12,6 +12,9 @@ class TForm3 final : public QDialog {
 public:
     explicit TForm3(QWidget* parent = nullptr);
 
+    // The text names this sample host (the chosen measurement server).
+    void ShowSampleHost(const QString& sampleHost);
+
     QPlainTextEdit* Memo1 = nullptr; // the text: read-only, borderless, scrolls vertically
     QPushButton* Button1 = nullptr;  // "OK"
 };

@@ -1,6 +1,7 @@
 #include "window/main/Form1Controls.h"
 
 #include "QuillmetConfig.h"
+#include "core/server/MeasurementServer.h"
 #include "window/main/quillmetUnit1.h"
 #include "window/widgets/ClickableLabel.h"
 #include "window/widgets/Fonts.h"
@@ -331,6 +332,9 @@ void TForm1Controls::BuildMenus(TForm1* form) {
     N5G1 = menu(URLH1, "N5G1", QStringLiteral("保存5(&G)"));
     URLJ4 = item(N5G1, "URLJ4", QStringLiteral("URLの呼出し(&J)"), &TForm1::URLJ4Click);
     URLI5 = item(N5G1, "URLI5", QStringLiteral("現在のURLの保存(&I)"), &TForm1::URLI5Click);
+    N12 = separator(K1, "N12");
+    ServerSettings1 = item(K1, "ServerSettings1", QStringLiteral("測定サーバーの設定(&M)…"),
+                           &TForm1::ServerSettings1Click);
 
     UPDOWN1 = menu(MainMenu1, "UPDOWN1", QStringLiteral("UP/DOWN(&S)"));
     WEBB1 =
@@ -394,6 +398,24 @@ void TForm1Controls::ShowRoundBoxes(bool rounds) {
 void TForm1Controls::SetStartEnabled(bool enabled) {
     Button1->setEnabled(enabled);
     E1->setEnabled(enabled);
+}
+
+void TForm1Controls::ShowServer(const MeasurementServer& server) {
+    Label1->setText(QStringLiteral("URL（例 ：") + ExampleUrlText(server) + QStringLiteral("）"));
+    Label1->adjustSize();
+    const std::pair<QAction*, const char*> presets[] = {
+        {DTI8184KBN1, "15M"},
+        {CommufaC1, "8M"},
+        {USEN1, "4M"},
+        {WebARENAW1, "2M"},
+        {QuillmetJPEG4111KBU1, "2M"},
+        {QuillmetJPEG989KBV2, "1M"},
+        {QuillmetJPEG989KBV1, "500K"},
+        {Serverisland110, "200K"},
+        {Quillmetjpg1, "100K"},
+    };
+    for (const auto& [action, size] : presets)
+        action->setEnabled(!server.Lacks(PresetPath(QString::fromLatin1(size))));
 }
 
 void TForm1Controls::ShowMode(bool upload) {

@@ -17,6 +17,7 @@ class QStatusBar;
 class QTextEdit;
 class ClickableLabel;
 class TForm1;
+struct MeasurementServer;
 
 class TForm1Controls {
 public:
@@ -150,6 +151,8 @@ public:
     QAction* URLI3 = nullptr;
     QAction* URLI4 = nullptr;
     QAction* URLI5 = nullptr;
+    QAction* N12 = nullptr;
+    QAction* ServerSettings1 = nullptr; // the measurement server dialog
     QMenu* UPDOWN1 = nullptr;
     QAction* WEBB1 = nullptr;
     QAction* SMTPB1 = nullptr;
@@ -179,6 +182,8 @@ protected:
     void SetStartEnabled(bool enabled);
     // The captions and fields of the upload (SMTP) or the download mode.
     void ShowMode(bool upload);
+    // The URL example and the presets (one the server lacks disabled) follow the server.
+    void ShowServer(const MeasurementServer& server);
 
     // A saved-URL slot: its URL store, caption store, submenu and accelerator suffix.
     struct UrlSlot {

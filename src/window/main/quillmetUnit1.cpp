@@ -87,6 +87,7 @@ void TForm1::AppendHistoryLine(const QString& line, int cap) {
 
 void TForm1::FormCreate() {
     ReadStateFile();
+    ReadServerSettings();
 
     const bool recordShown = Label44->text() == QStringLiteral("true");
     Label41->setVisible(recordShown);

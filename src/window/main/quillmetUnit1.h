@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/schedule/MeasurementSchedule.h"
+#include "core/server/MeasurementServer.h"
 #include "core/state/StateSession.h"
 #include "window/main/Form1Controls.h"
 
@@ -40,6 +41,11 @@ public:
     QString StatusText() const;
 
     DownloadRun& Download() const noexcept { return *m_download; }
+    // The measurement server the presets use.
+    const MeasurementServer& Server() const noexcept { return m_server; }
+    // The server chosen in the settings file, read by FormCreate; a file that cannot be used
+    // leaves the built-in server and a note in the status bar.
+    void ReadServerSettings();
     UploadRun& Upload() const noexcept { return *m_upload; }
     // The command-line repeat counter.
     std::int32_t RepeatCount() const noexcept { return m_schedule->RepeatCount(); }
@@ -85,15 +91,15 @@ public:
     void D2Click();
     void Button4Click() { CopyHistory(); }
     void N5Click() { CopyHistory(); }
-    void DTI8184KBN1Click() { ChoosePreset("/qm/qm15M.jpg"); }
-    void CommufaC1Click() { ChoosePreset("/qm/qm8M.jpg"); }
-    void USEN1Click() { ChoosePreset("/qm/qm4M.jpg"); }
-    void WebARENAW1Click() { ChoosePreset("/qm/qm2M.jpg"); }
-    void QuillmetJPEG989KBV3Click() { ChoosePreset("/qm/qm2M.jpg"); }
-    void QuillmetJPEG989KBV2Click() { ChoosePreset("/qm/qm1M.jpg"); }
-    void QuillmetJPEG989KBV1Click() { ChoosePreset("/qm/qm500K.jpg"); }
-    void Serverisland110Click() { ChoosePreset("/qm/qm200K.jpg"); }
-    void Quillmetjpg1Click() { ChoosePreset("/qm/qm100K.jpg"); }
+    void DTI8184KBN1Click() { ChoosePreset("15M"); }
+    void CommufaC1Click() { ChoosePreset("8M"); }
+    void USEN1Click() { ChoosePreset("4M"); }
+    void WebARENAW1Click() { ChoosePreset("2M"); }
+    void QuillmetJPEG989KBV3Click() { ChoosePreset("2M"); }
+    void QuillmetJPEG989KBV2Click() { ChoosePreset("1M"); }
+    void QuillmetJPEG989KBV1Click() { ChoosePreset("500K"); }
+    void Serverisland110Click() { ChoosePreset("200K"); }
+    void Quillmetjpg1Click() { ChoosePreset("100K"); }
     void URLI1Click() { SaveUrl(0); }
     void URLI2Click() { SaveUrl(1); }
     void URLI3Click() { SaveUrl(2); }
@@ -104,6 +110,8 @@ public:
     void URLJ2Click() { RecallUrl(2); }
     void URLJ3Click() { RecallUrl(3); }
     void URLJ4Click() { RecallUrl(4); }
+    // "測定サーバーの設定…": the dialog; OK stores the choice and the presets follow it.
+    void ServerSettings1Click();
     void Button6Click();
     void T1Click();
     void G1Click();
@@ -165,9 +173,9 @@ signals:
 private:
     void DeleteHistoryLine();
     void CopyHistory();
-    // The URL box takes a sample file of the sample host, or a saved slot's URL; a slot
-    // takes the URL box's text once it is a URL.
-    void ChoosePreset(const char* path);
+    // The URL box takes a preset (a size name) of the chosen server, or a saved slot's URL;
+    // a slot takes the URL box's text once it is a URL.
+    void ChoosePreset(const char* size);
     void SaveUrl(std::size_t slot);
     void RecallUrl(std::size_t slot);
 
@@ -195,6 +203,7 @@ private:
     // qm1.dat is this window's from FormCreate to the end, unless another holder has it.
     StateSession m_state;
 
+    MeasurementServer m_server = MeasurementServer::Default();
     // A completed run's result is being shown: the run counts as going on until its closing steps.
     bool m_showingResult = false;
     QStringList m_arguments;

@@ -1,15 +1,19 @@
-// The main window's history list, quick presets, saved URLs and fastest record.
+// The main window's history list, quick presets and their server, saved URLs and fastest
+// record.
 #include "window/main/quillmetUnit1.h"
 
 #include "core/history/HistoryText.h"
 #include "core/history/RecordSpeed.h"
 #include "core/history/SavedUrl.h"
+#include "core/server/ServerSettings.h"
 #include "window/chart/HistoryChart.h"
 #include "window/dialogs/HistoryExportDialog.h"
+#include "window/dialogs/ServerSettingsDialog.h"
 #include "window/widgets/MessageBox.h"
 #include "window/widgets/Widgets.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -100,8 +104,27 @@ void TForm1::UpdateChartRecord() {
         m_chart->SetFastestRecord(!Label41->isHidden(), Label43->text());
 }
 
-void TForm1::ChoosePreset(const char* path) {
-    Edit7->setText(SampleFileUrl(path));
+void TForm1::ChoosePreset(const char* size) {
+    Edit7->setText(m_server.PresetUrl(QString::fromLatin1(size)));
+}
+
+void TForm1::ReadServerSettings() {
+    const ServerSettingsRead read = ::ReadServerSettings();
+    m_server = read.server;
+    ShowServer(m_server);
+    if (read.fault != ServerSettingsRead::Fault::None)
+        SetStatus(ServerSettingsFaultText(read.fault));
+}
+
+void TForm1::ServerSettings1Click() {
+    ServerSettingsDialog dialog(m_server, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_server = dialog.Chosen();
+    ShowServer(m_server);
+    if (!WriteServerSettings(m_server))
+        SetStatus(QStringLiteral("設定ファイル %1 に保存できませんでした")
+                      .arg(QDir::toNativeSeparators(ServerSettingsPath())));
 }
 
 void TForm1::SaveUrl(std::size_t slot) {

@@ -24,6 +24,8 @@ void TForm1::About1Click() {
 }
 
 void TForm1::Tutorial1Click() {
-    if (Form3)
+    if (Form3) {
+        Form3->ShowSampleHost(SampleHostText(m_server));
         Form3->exec();
+    }
 }

@@ -1,0 +1,57 @@
+// The measurement server: where the presets' sample files are, as the user chose it.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <initializer_list>
+#include <optional>
+
+// Why a "HOST[:PORT]" text, a host or a port was not taken.
+enum class ServerAddressError { None, EmptyHost, BadHost, Ipv6Literal, BadPort };
+
+struct MeasurementServer {
+    QString host;
+    quint16 port = 80;
+    // The sample file paths the server's descriptor listed; none read means every preset is
+    // offered, as the server may still have the files.
+    std::optional<QStringList> files;
+
+    // The built-in server (the configured sample host).
+    static MeasurementServer Default();
+
+    // "host:port", or the host alone for port 80, as it goes into a URL.
+    QString Authority() const;
+    // "http://" + Authority() + path.
+    QString FileUrl(const QString& path) const;
+    // The preset of a size name ("15M" .. "100K") on this server; empty for an unknown size.
+    QString PresetUrl(const QString& size) const;
+    // Whether the server is known to lack the file at path.
+    bool Lacks(const QString& path) const;
+    bool SameAddress(const MeasurementServer& other) const {
+        return host == other.host && port == other.port;
+    }
+};
+
+// "HOST[:PORT]" (port 80 when none is given) into server; its file list is left empty.
+ServerAddressError ParseServerAddress(const QString& text, MeasurementServer* server);
+// A host and a port as the settings dialog's two fields hold them.
+ServerAddressError ParseServerFields(const QString& host, const QString& port,
+                                     MeasurementServer* server);
+// What is wrong, in one line for the user.
+QString ServerAddressErrorText(ServerAddressError error);
+
+// The presets' size names, largest first, as the menu and --size name them.
+QStringList PresetSizeNames();
+// The sample file path of a size name ("4M" -> "/qm/qm4M.jpg"); empty for an unknown size.
+QString PresetPath(const QString& size);
+
+// The chosen address with the file list of the first known server at that address (the one
+// just checked, or the one chosen before); none known leaves every preset offered.
+MeasurementServer WithKnownFiles(MeasurementServer chosen,
+                                 std::initializer_list<const MeasurementServer*> known);
+
+// The sample host as the usage text names it: the configured text for the built-in server.
+QString SampleHostText(const MeasurementServer& server);
+// The example above the URL box: the configured one for the built-in server, else the
+// server's 1M preset.
+QString ExampleUrlText(const MeasurementServer& server);

@@ -1,0 +1,95 @@
+#include "core/server/ServerSettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+const QString kHost = QStringLiteral("server/host");
+const QString kPort = QStringLiteral("server/port");
+const QString kFiles = QStringLiteral("server/files");
+const QString kFilesKnown = QStringLiteral("server/files_known");
+} // namespace
+
+QString ServerSettingsPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/quillmet/quillmet.conf");
+}
+
+ServerSettingsRead ReadServerSettings(const QString& path) {
+    ServerSettingsRead read;
+    const QFileInfo info(path);
+    if (!info.exists())
+        return read;
+    const auto fault = [&read](ServerSettingsRead::Fault f) {
+        read.server = MeasurementServer::Default();
+        read.fault = f;
+        return read;
+    };
+    if (info.size() > kMaxSettingsBytes)
+        return fault(ServerSettingsRead::Fault::Oversized);
+    // QSettings reads an unreadable file as an empty one; open it first to tell the two apart.
+    QFile file(path);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        return fault(ServerSettingsRead::Fault::Unreadable);
+    file.close();
+
+    const QSettings settings(path, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        return fault(ServerSettingsRead::Fault::Garbled);
+    const QVariant host = settings.value(kHost);
+    const QVariant port = settings.value(kPort);
+    if (host.typeId() != QMetaType::QString || port.typeId() != QMetaType::QString ||
+        ParseServerFields(host.toString(), port.toString(), &read.server) !=
+            ServerAddressError::None)
+        return fault(ServerSettingsRead::Fault::Garbled);
+    if (settings.value(kFilesKnown).toString() == QStringLiteral("true")) {
+        QStringList files;
+        const QVariant list = settings.value(kFiles);
+        if (list.typeId() == QMetaType::QStringList)
+            files = list.toStringList();
+        else if (list.typeId() == QMetaType::QString && !list.toString().isEmpty())
+            files = QStringList{list.toString()};
+        for (const QString& f : files) {
+            if (!f.startsWith(QLatin1Char('/')))
+                return fault(ServerSettingsRead::Fault::Garbled);
+        }
+        read.server.files = files;
+    }
+    return read;
+}
+
+bool WriteServerSettings(const MeasurementServer& server, const QString& path) {
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    // A file that could not be used is replaced whole, not merged into.
+    if (ReadServerSettings(path).fault != ServerSettingsRead::Fault::None)
+        QFile::remove(path);
+    QSettings settings(path, QSettings::IniFormat);
+    settings.clear();
+    settings.setValue(kHost, server.host);
+    settings.setValue(kPort, QString::number(server.port));
+    settings.setValue(kFilesKnown, server.files ? QStringLiteral("true") : QStringLiteral("false"));
+    if (server.files)
+        settings.setValue(kFiles, *server.files);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+QString ServerSettingsFaultText(ServerSettingsRead::Fault fault, const QString& path) {
+    const QString where = QDir::toNativeSeparators(path);
+    switch (fault) {
+    case ServerSettingsRead::Fault::None:
+        break;
+    case ServerSettingsRead::Fault::Unreadable:
+        return QStringLiteral("設定ファイル %1 を読めないため、既定の測定サーバーを使います")
+            .arg(where);
+    case ServerSettingsRead::Fault::Oversized:
+    case ServerSettingsRead::Fault::Garbled:
+        return QStringLiteral("設定ファイル %1 が壊れているため、既定の測定サーバーを使います")
+            .arg(where);
+    }
+    return {};
+}

@@ -109,10 +109,6 @@ private slots:
             << Peer::NotFound << QStringList{QStringLiteral("http://127.0.0.1:%2/qm/qm1M.jpg")} << 3
             << "quillmet-cli: ポート番号は1から65535までの数字で入れてください。\n"
             << 10000;
-        QTest::newRow("user and password")
-            << Peer::NotFound << QStringList{QStringLiteral("http://u:p@127.0.0.1:%1/qm/qm1M.jpg")}
-            << 3 << "quillmet-cli: URLにユーザー名やパスワードは入れられません。\n"
-            << 10000;
         QTest::newRow("not http") << Peer::None << QStringList{QStringLiteral("ftp://h/a.jpg")} << 3
                                   << "quillmet-cli: エラー：http://から始まるURLを入れてください\n"
                                   << 10000;

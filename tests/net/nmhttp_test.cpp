@@ -478,42 +478,20 @@ private slots:
         }
     }
 
-    // Only an http:// or a relative Location is followed; any other scheme ends the request
-    // before anything goes out for it (ftp:// to this peer's port would get a GET).
-    void redirectOnlyToHttp_data() {
-        QTest::addColumn<QString>("location"); // "%1": the peer's port
-        QTest::addColumn<QString>("message");
-        QTest::newRow("ftp") << "ftp://127.0.0.1:%1/x.jpg"
-                             << "リダイレクト先に対応していません: ftp://127.0.0.1:%1/x.jpg";
-        QTest::newRow("file") << "file:///etc/passwd"
-                              << "リダイレクト先に対応していません: file:///etc/passwd";
-        QTest::newRow("https") << "https://127.0.0.1:%1/x.jpg"
-                               << "リダイレクト先に対応していません: https://127.0.0.1:%1/x.jpg";
-        QTest::newRow("http in capitals") << "HTTP://127.0.0.1:%1/b.jpg"
-                                          << "";
-    }
+    // Only an http:// or a relative Location is followed: an ftp:// one to this very peer
+    // ends the request before a second GET could go out.
     void redirectOnlyToHttp() {
-        QFETCH(QString, location);
-        QFETCH(QString, message);
         ScriptedPeer peer;
-        const auto withPort = [&](const QString& text) {
-            return QString(text).replace(QStringLiteral("%1"), QString::number(peer.port()));
-        };
+        const std::string location = "ftp://127.0.0.1:" + std::to_string(peer.port()) + "/x.jpg";
         peer.readRequest()
             .send(Reply("HTTP/1.0 302 Found", "",
-                        "Location: " + withPort(location).toUtf8() + "\r\n"))
-            .close()
-            .next()
-            .readRequest()
-            .send(Reply("HTTP/1.0 200 OK", "moved"))
+                        QByteArray::fromStdString("Location: " + location + "\r\n")))
             .close();
         TNMHTTP http;
         const Raised raised = RaisedBy([&] { http.Get(peer.url("/a.jpg")); });
-        QCOMPARE(raised.message, withPort(message));
-        QCOMPARE(peer.connectionCount(), message.isEmpty() ? 2 : 1);
-        if (message.isEmpty())
-            QCOMPARE(peer.received(1), GetRequest("/b.jpg", "127.0.0.1"));
-        QVERIFY(!http.Connected());
+        QCOMPARE(raised.message,
+                 QString::fromStdString("リダイレクト先に対応していません: " + location));
+        QCOMPARE(peer.connectionCount(), 1);
     }
 
     void handledRedirectStops() {
@@ -708,35 +686,21 @@ private slots:
             QTRY_VERIFY(peer.clientClosed());
     }
 
-    // The time-out is the longest silence: a slow body that keeps coming is read whole, one
-    // that falls silent is cut a time-out after its last piece.
-    void timeOutCountsSilenceOnly_data() {
-        QTest::addColumn<bool>("closes");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("steady body longer than the time-out") << true << "";
-        QTest::newRow("silence after the body") << false << "Socket capture aborted";
-    }
-    void timeOutCountsSilenceOnly() {
-        QFETCH(bool, closes);
-        QFETCH(QString, message);
+    // The time-out is the longest silence: a slow body that keeps coming outlasts it.
+    void slowBodyOutlastsTheTimeOut() {
         ScriptedPeer peer;
         // 16 pieces 80 ms apart: 1.2 s of body against a time-out of 300 ms.
         peer.readRequest()
             .send("HTTP/1.0 200 OK\r\n\r\n")
-            .sendInPieces(QByteArray(1600, 'x'), {100}, 80);
-        if (closes)
-            peer.close();
+            .sendInPieces(QByteArray(1600, 'x'), {100}, 80)
+            .close();
         TNMHTTP http;
         http.TimeOut = 300;
         QElapsedTimer clock;
         clock.start();
-        const Raised raised = RaisedBy([&] { http.Get(peer.url("/x.jpg")); });
-        const qint64 ms = clock.elapsed();
-        QCOMPARE(raised.message, message);
+        QCOMPARE(RaisedBy([&] { http.Get(peer.url("/x.jpg")); }).message, QString());
         QCOMPARE(http.ReceivedBytes, 1600);
-        QVERIFY2(ms >= 1100, qPrintable(QString::number(ms)));
-        if (!closes)
-            QVERIFY2(ms >= 1400 && ms < 2500, qPrintable(QString::number(ms)));
+        QVERIFY(clock.elapsed() >= 1100);
     }
 
     void abortFromATimerEndsTheWait() {

@@ -5,8 +5,10 @@
 #include "core/state/StateFileLock.h"
 #include "core/state/Tpf0.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -217,6 +219,29 @@ private slots:
         StateSnapshot expected;
         expected.ListBox1 = {kLine};
         QCOMPARE(after, expected);
+    }
+
+    // A linked state file is written through, beside the file the link names; a lock named
+    // by a dangling link is refused instead of creating what it names.
+    void linksAreWrittenThroughAndLockLinksNotFollowed() {
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("real")));
+        const QString real = m_dir->filePath(QStringLiteral("real/qm1.dat"));
+        QVERIFY(WriteStateFile(real, usedState(2)).ok);
+        QVERIFY(QFile::link(QStringLiteral("real/qm1.dat"), m_state));
+        QVERIFY(AppendHistoryLineToFile(m_state, kLine, 100).ok());
+        QVERIFY(QFileInfo(m_state).isSymLink());
+        StateSnapshot after;
+        QCOMPARE(ReadStateFile(real, after).status, StateReadResult::Status::Read);
+        QCOMPARE(after.ListBox1.last(), kLine);
+        QCOMPARE(QDir(m_dir->filePath(QStringLiteral("real"))).entryList(QDir::Files),
+                 QStringList{QStringLiteral("qm1.dat")});
+
+        const QString named = m_dir->filePath(QStringLiteral("elsewhere"));
+        QVERIFY(QFile::link(named, m_state + QStringLiteral(".lock")));
+        StateFileLock lock(m_state);
+        QCOMPARE(lock.LockForAppender(), StateFileLock::Outcome::Failed);
+        QVERIFY(lock.Reason().contains(QStringLiteral("qm1.dat.lock")));
+        QVERIFY(!QFileInfo::exists(named));
     }
 
     // A file the reader cannot read whole is never rewritten.

@@ -103,6 +103,12 @@ private slots:
             << Peer::NotFound << QStringList{url + QStringLiteral("\nX: y.jpg")} << 3
             << "quillmet-cli: URLに使えない文字が含まれています。\n"
             << 10000;
+        // The host part is refused before anything is sent: a port 65536 above the peer's
+        // would wrap around to it.
+        QTest::newRow("port that wraps around")
+            << Peer::NotFound << QStringList{QStringLiteral("http://127.0.0.1:%2/qm/qm1M.jpg")} << 3
+            << "quillmet-cli: ポート番号は1から65535までの数字で入れてください。\n"
+            << 10000;
         QTest::newRow("not http") << Peer::None << QStringList{QStringLiteral("ftp://h/a.jpg")} << 3
                                   << "quillmet-cli: エラー：http://から始まるURLを入れてください\n"
                                   << 10000;
@@ -142,7 +148,8 @@ private slots:
             break;
         }
         for (QString& argument : arguments)
-            argument = argument.arg(port);
+            argument.replace(QStringLiteral("%2"), QString::number(port + 65536))
+                .replace(QStringLiteral("%1"), QString::number(port));
         arguments << QStringLiteral("--append-history");
 
         const CliResult r = RunCli(m_dir->path(), arguments, 30000);

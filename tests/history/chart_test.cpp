@@ -16,6 +16,7 @@
 #include <QScatterSeries>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QToolTip>
 #include <QValueAxis>
 #include <QtTest>
@@ -221,6 +222,26 @@ private slots:
             emit s->hovered(runs[i].point(), false);
             QVERIFY(form.Chart1->toolTip().isEmpty());
         }
+    }
+
+    void markupInAHistoryLineIsShownAsText() {
+        Run edited;
+        edited.host = QStringLiteral("<img src=\"file:///etc/x.png\"><font size=7>big</font>");
+        edited.started = QDateTime(QDate(2026, 12, 7), QTime(6, 10, 0));
+        edited.mbps = 12;
+        TForm7 form;
+        form.SetHistory({edited.line()});
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        emit form.DownloadSeries->hovered(edited.point(), true);
+        const QString tip = form.Chart1->toolTip();
+        // A tooltip is taken for markup when it looks like markup: what it then shows is the
+        // line, character for character, and no image.
+        QVERIFY(Qt::mightBeRichText(tip));
+        QTextDocument shown;
+        shown.setHtml(tip);
+        QCOMPARE(shown.toPlainText(), edited.line());
+        QVERIFY(!shown.toHtml().contains(QStringLiteral("<img")));
     }
 
     void timeAxisTicksFallOnWholeHoursAndDays_data() {

@@ -65,6 +65,12 @@ private slots:
         QTest::newRow("line feed") << QStringList{"a\nb", "c"} << "\"a\nb\",c\r\n";
         QTest::newRow("carriage return") << QStringList{"a\rb"} << "\"a\rb\"\r\n";
         QTest::newRow("Japanese stays as it is") << QStringList{"測定"} << "測定\r\n";
+        QTest::newRow("formula starters")
+            << QStringList{"=1+1", "+cmd", "-2+3", "@SUM(A1)", "\tx", "a=b"}
+            << "'=1+1,'+cmd,'-2+3,'@SUM(A1),'\tx,a=b\r\n";
+        QTest::newRow("carriage return first") << QStringList{"\r=x"} << "\"'\r=x\"\r\n";
+        QTest::newRow("numbers stay numbers")
+            << QStringList{"-1", "+2.5", "-0.001"} << "-1,+2.5,-0.001\r\n";
     }
     void csvQuotesOnlyWhereNeeded() {
         QFETCH(QStringList, fields);

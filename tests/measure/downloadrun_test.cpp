@@ -133,6 +133,47 @@ private slots:
         QCOMPARE(run.RoundBytes(), 26300001);
     }
 
+    // A round measures the body bytes that arrived; a reply with none is no measurement, and
+    // a length announced above the limit is too big however its transfer ends.
+    void roundsCountTheBytesThatArrived_data() {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<int>("bytes");
+        const QByteArray ok = "HTTP/1.0 200 OK\r\n";
+        QTest::newRow("no length") << ok + "\r\n"
+                                   << 5000 << "completed" << int(RunEnd::Completed) << 5000;
+        QTest::newRow("204") << QByteArray("HTTP/1.0 204 No Content\r\n\r\n") << 0
+                             << "error 受信データがありません" << int(RunEnd::NoBody) << 0;
+        QTest::newRow("negative length")
+            << ok + "Content-Length: -5\r\n\r\n"
+            << 4000 << "error Content-Length が正しくありません (-5)" << int(RunEnd::Failed) << 0;
+        QTest::newRow("2 GB announced")
+            << okHeader(2147483648LL) << 1000 << "too big" << int(RunEnd::TooBig) << 0;
+    }
+    void roundsCountTheBytesThatArrived() {
+        QFETCH(QByteArray, header);
+        QFETCH(int, sent);
+        QFETCH(QString, last);
+        QFETCH(int, end);
+        QFETCH(int, bytes);
+        ScriptedPeer peer;
+        peer.readRequest().send(header).stream(sent).close();
+        DownloadRun run;
+        run.Timer1->setInterval(10);
+        run.UrlSource = [&] { return urlOf(peer, "/a.jpg"); };
+        Journal journal(run);
+        run.Start(QString());
+        QTRY_VERIFY_WITH_TIMEOUT(journal.ended(), kRunTimeoutMs);
+        QCOMPARE(journal.lines.last(), last);
+        QCOMPARE(int(run.Outcome().end), end);
+        if (journal.result)
+            QCOMPARE(journal.result->bytes, bytes);
+        if (end != int(RunEnd::Completed))
+            QCOMPARE(peer.connectionCount(), 1);
+    }
+
     void anErrorReplyStopsWithItsCode() {
         ScriptedPeer peer;
         peer.readRequest()
@@ -213,6 +254,19 @@ private slots:
             << QString::fromUtf8(kUrlCharacterRefused);
         QTest::newRow("png passes")
             << QStringLiteral("http://h/a.png") << int(R::None) << QString() << QString();
+        const auto shape = [](const char* name, const char* url, R refusal, const char* text) {
+            QTest::newRow(name) << QString::fromUtf8(url) << int(refusal) << QString()
+                                << QString::fromUtf8(text);
+        };
+        const char* const badPort = "ポート番号は1から65535までの数字で入れてください。";
+        shape("user and password", "http://u:p@127.0.0.1:9/x.jpg", R::UserInfo,
+              "URLにユーザー名やパスワードは入れられません。");
+        shape("no host", "http:///x.jpg", R::NoHost, "URLにホスト名がありません。");
+        shape("bracketed IPv6", "http://[::1]:8080/x.jpg", R::Ipv6Literal,
+              "IPv6アドレスのURLにはまだ対応していません。");
+        shape("port past 65535", "http://127.0.0.1:99999/x.jpg", R::BadPort, badPort);
+        shape("negative port", "http://127.0.0.1:-65456/x.jpg", R::BadPort, badPort);
+        shape("port 65535 passes", "http://127.0.0.1:65535/x.jpg", R::None, "");
     }
     void startChecksRefuseWithTheWindowsTexts() {
         QFETCH(QString, url);

@@ -285,23 +285,40 @@ private slots:
     void contentLengthIsReadAsWritten_data() {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<int>("length");
-        QTest::newRow("none") << QByteArray() << 0;
-        QTest::newRow("one blank") << QByteArray("Content-Length: 123\r\n") << 123;
-        QTest::newRow("two blanks") << QByteArray("Content-Length:  123\r\n") << 123;
-        QTest::newRow("no blank") << QByteArray("Content-Length:123\r\n") << 0;
-        QTest::newRow("any case") << QByteArray("CONTENT-length: 77\r\n") << 77;
-        QTest::newRow("LF only") << QByteArray("Content-Length: 9\n") << 9;
-        QTest::newRow("text before the digits") << QByteArray("Content-Length: x5\r\n") << 5;
-        QTest::newRow("no digits") << QByteArray("Content-Length: many\r\n") << 0;
-        QTest::newRow("too big") << QByteArray("Content-Length: 99999999999\r\n") << INT32_MAX;
+        QTest::addColumn<QString>("malformed"); // the message when the value is not a number
+        QTest::newRow("none") << QByteArray() << 0 << QString();
+        QTest::newRow("one blank") << QByteArray("Content-Length: 123\r\n") << 123 << QString();
+        QTest::newRow("two blanks") << QByteArray("Content-Length:  123\r\n") << 123 << QString();
+        QTest::newRow("no blank") << QByteArray("Content-Length:123\r\n") << 0 << QString();
+        QTest::newRow("any case") << QByteArray("CONTENT-length: 77\r\n") << 77 << QString();
+        QTest::newRow("LF only") << QByteArray("Content-Length: 9\n") << 9 << QString();
+        QTest::newRow("text before the digits") << QByteArray("Content-Length: x5\r\n") << 0
+                                                << "Content-Length が正しくありません (x5)";
+        QTest::newRow("no digits") << QByteArray("Content-Length: many\r\n") << 0
+                                   << "Content-Length が正しくありません (many)";
+        QTest::newRow("negative") << QByteArray("Content-Length: -5\r\n") << 0
+                                  << "Content-Length が正しくありません (-5)";
+        QTest::newRow("empty") << QByteArray("Content-Length: \r\n") << 0
+                               << "Content-Length が正しくありません ()";
+        QTest::newRow("too big") << QByteArray("Content-Length: 99999999999\r\n") << INT32_MAX
+                                 << QString();
     }
     void contentLengthIsReadAsWritten() {
         QFETCH(QByteArray, line);
         QFETCH(int, length);
+        QFETCH(QString, malformed);
         ScriptedPeer peer;
         peer.readRequest().send(Reply("HTTP/1.1 200 OK", "0123456789", line)).close();
         TNMHTTP http;
         const Raised raised = RaisedBy([&] { http.Get(peer.url("/x.jpg")); });
+        // A length that is not a number cannot say where the body ends: no body is taken.
+        if (!malformed.isEmpty()) {
+            QCOMPARE(raised.className, "ESockError");
+            QCOMPARE(raised.message, malformed);
+            QCOMPARE(http.ContentLength, 0);
+            QCOMPARE(http.ReceivedBytes, 0);
+            return;
+        }
         // More announced than the 10 bytes that came: the reply was cut short.
         QCOMPARE(raised.message,
                  length > 10 ? QString("受信が途中で切れました (10 / %1 バイト)").arg(length)
@@ -459,6 +476,22 @@ private slots:
             QCOMPARE(port80.received(), GetRequest("/other.jpg", "127.0.0.1"));
             QCOMPARE(http.Body, std::string("on 80"));
         }
+    }
+
+    // Only an http:// or a relative Location is followed: an ftp:// one to this very peer
+    // ends the request before a second GET could go out.
+    void redirectOnlyToHttp() {
+        ScriptedPeer peer;
+        const std::string location = "ftp://127.0.0.1:" + std::to_string(peer.port()) + "/x.jpg";
+        peer.readRequest()
+            .send(Reply("HTTP/1.0 302 Found", "",
+                        QByteArray::fromStdString("Location: " + location + "\r\n")))
+            .close();
+        TNMHTTP http;
+        const Raised raised = RaisedBy([&] { http.Get(peer.url("/a.jpg")); });
+        QCOMPARE(raised.message,
+                 QString::fromStdString("リダイレクト先に対応していません: " + location));
+        QCOMPARE(peer.connectionCount(), 1);
     }
 
     void handledRedirectStops() {
@@ -653,6 +686,23 @@ private slots:
             QTRY_VERIFY(peer.clientClosed());
     }
 
+    // The time-out is the longest silence: a slow body that keeps coming outlasts it.
+    void slowBodyOutlastsTheTimeOut() {
+        ScriptedPeer peer;
+        // 16 pieces 80 ms apart: 1.2 s of body against a time-out of 300 ms.
+        peer.readRequest()
+            .send("HTTP/1.0 200 OK\r\n\r\n")
+            .sendInPieces(QByteArray(1600, 'x'), {100}, 80)
+            .close();
+        TNMHTTP http;
+        http.TimeOut = 300;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(RaisedBy([&] { http.Get(peer.url("/x.jpg")); }).message, QString());
+        QCOMPARE(http.ReceivedBytes, 1600);
+        QVERIFY(clock.elapsed() >= 1100);
+    }
+
     void abortFromATimerEndsTheWait() {
         ScriptedPeer peer;
         peer.readRequest(); // then silence; TimeOut 0 would wait for ever
@@ -826,7 +876,10 @@ private slots:
                                   << QByteArray("/%E7%94%BB%E5%83%8F/"
                                                 "%E3%83%86%E3%82%B9%E3%83%88.jpg");
         QTest::newRow("only those bytes")
-            << "/a b/%41é.jpg?q=~" << QByteArray("/a b/%41%C3%A9.jpg?q=~");
+            << "/a b/%41é.jpg?q=~" << QByteArray("/a%20b/%41%C3%A9.jpg?q=~");
+        // A raw blank would end the target: the rest would read as the protocol.
+        QTest::newRow("blanks") << "/a b.jpg HTTP/1.1 X.jpg"
+                                << QByteArray("/a%20b.jpg%20HTTP/1.1%20X.jpg");
         QTest::newRow("ASCII cut at 256 as ever")
             << "/" + QString(300, 'a') << "/" + QByteArray(255, 'a');
         QTest::newRow("a character that just fits") << "/" + QString(246, 'a') + "画"

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 QStringList HistoryCsvHeader() {
     return {QStringLiteral("kind"),       QStringLiteral("host"),   QStringLiteral("started"),
@@ -36,12 +37,24 @@ QJsonObject HistoryJsonObject(const HistoryRecord& r) {
             {QStringLiteral("mark"), r.mark}};
 }
 
+namespace {
+// A spreadsheet opens a cell beginning with one of these as a formula; a "'" before it keeps
+// it text. A plain number ("-1") stays a number.
+QString NotAFormula(const QString& field) {
+    static const QRegularExpression number(QStringLiteral("^[-+]?[0-9]+(\\.[0-9]+)?$"));
+    if (field.isEmpty() || !QStringLiteral("=+-@\t\r").contains(field.front()) ||
+        number.match(field).hasMatch())
+        return field;
+    return QLatin1Char('\'') + field;
+}
+} // namespace
+
 QString CsvLine(const QStringList& fields) {
     QString line;
     for (qsizetype i = 0; i < fields.size(); ++i) {
         if (i > 0)
             line += QLatin1Char(',');
-        const QString& f = fields[i];
+        const QString f = NotAFormula(fields[i]);
         if (f.contains(QLatin1Char(',')) || f.contains(QLatin1Char('"')) ||
             f.contains(QLatin1Char('\r')) || f.contains(QLatin1Char('\n'))) {
             QString quoted = f;

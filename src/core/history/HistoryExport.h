@@ -16,7 +16,9 @@ QStringList HistoryCsvRow(const HistoryRecord& record);
 QJsonObject HistoryJsonObject(const HistoryRecord& record);
 
 // One CSV line: the fields joined by commas, a field quoted when it holds a comma, a double
-// quote, CR or LF (double quotes doubled), CR LF at the end.
+// quote, CR or LF (double quotes doubled), CR LF at the end. A field beginning with "=", "+",
+// "-", "@", a tab or CR that is not a plain number gets a "'" in front, so that a spreadsheet
+// does not run it as a formula.
 QString CsvLine(const QStringList& fields);
 
 // Whole documents, UTF-8 without a byte order mark: the CSV with its header line first, the

@@ -8,6 +8,8 @@
 namespace {
 // Files above this size stop the run: the measurement is meant for files of 25 MB or less.
 constexpr std::int32_t kMaxRoundBytes = 26300000;
+// A reply that brought nothing to measure.
+constexpr char kNoBody[] = "受信データがありません";
 // A transfer that the clock could not resolve still gets a finite speed.
 constexpr long double kShortestTransferMs = 0.001L;
 } // namespace
@@ -85,6 +87,8 @@ void DownloadRun::RequestRound() {
     emit statusChanged(QStringLiteral("コネクト中"));
     m_roundAnswered = false;
     m_clock.StartRun();
+    // Read below when the request fails: a length left from the round before is not this one's.
+    NMHTTP1->ContentLength = 0;
     try {
         NMHTTP1->Get(UrlSource ? UrlSource().toStdString() : std::string());
     } catch (const std::exception& e) {
@@ -95,6 +99,12 @@ void DownloadRun::RequestRound() {
         // Once the round was answered its own steps have run: only the error is told.
         if (m_roundAnswered) {
             ReportEventError(e);
+            return;
+        }
+        // A file announced above the limit is too big whatever ended its transfer (a body
+        // held in memory is cut at 64 MiB, a shorter one is cut short).
+        if (NMHTTP1->ContentLength > kMaxRoundBytes) {
+            Fail(RunOutcome(RunEnd::TooBig));
             return;
         }
         Fail(OutcomeOfFailure(e));
@@ -122,7 +132,13 @@ void DownloadRun::NMHTTP1Success(CmdType) {
         return;
     m_roundAnswered = true;
     m_clock.EndTransfer();
-    m_roundBytes = NMHTTP1->ContentLength;
+    // What arrived is what was measured; the announced length may be absent or false.
+    m_roundBytes = NMHTTP1->ReceivedBytes;
+    if (m_roundBytes <= 0) {
+        m_clock.Clear();
+        Fail(RunOutcome(RunEnd::NoBody, QString::fromUtf8(kNoBody)));
+        return;
+    }
     // The ticks are milliseconds; the transfer time is taken at the same two moments
     // from the microsecond clock so that a fast round is not rounded to nothing.
     long double transferMs = static_cast<long double>(m_clock.TransferMicros()) / 1000.0L;

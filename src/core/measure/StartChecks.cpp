@@ -15,5 +15,29 @@ DownloadStartCheck CheckDownloadUrl(const QString& url) {
         return {Refusal::NotJpeg, QString(), QStringLiteral("JPEGファイルで測定してください。")};
     if (HasControlCharacter(url.toStdString()))
         return {Refusal::ControlCharacter, QString(), QString::fromUtf8(kUrlCharacterRefused)};
+
+    // The host part runs from after "http://" to the next "/", as the client reads it.
+    const QString rest = url.mid(7);
+    const QString hostPart = rest.left(rest.indexOf(QLatin1Char('/')));
+    if (hostPart.contains(QLatin1Char('@')))
+        return {Refusal::UserInfo, QString(),
+                QStringLiteral("URLにユーザー名やパスワードは入れられません。")};
+    if (hostPart.startsWith(QLatin1Char('[')))
+        return {Refusal::Ipv6Literal, QString(),
+                QStringLiteral("IPv6アドレスのURLにはまだ対応していません。")};
+    const qsizetype colon = hostPart.indexOf(QLatin1Char(':'));
+    if (hostPart.left(colon).isEmpty())
+        return {Refusal::NoHost, QString(), QStringLiteral("URLにホスト名がありません。")};
+    if (colon >= 0) {
+        // Digits only: the client would read "-1" or "99999" as some other port.
+        const QString port = hostPart.mid(colon + 1);
+        bool digits = !port.isEmpty() && port.size() <= 5;
+        for (const QChar c : port)
+            digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        const int number = digits ? port.toInt() : 0;
+        if (number < 1 || number > 65535)
+            return {Refusal::BadPort, QString(),
+                    QStringLiteral("ポート番号は1から65535までの数字で入れてください。")};
+    }
     return {};
 }

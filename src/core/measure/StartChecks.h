@@ -4,7 +4,17 @@
 #include <QString>
 
 struct DownloadStartCheck {
-    enum class Refusal { None, Empty, NotHttp, NotJpeg, ControlCharacter };
+    enum class Refusal {
+        None,
+        Empty,
+        NotHttp,
+        NotJpeg,
+        ControlCharacter,
+        UserInfo,
+        NoHost,
+        Ipv6Literal,
+        BadPort
+    };
     Refusal refusal = Refusal::None;
     QString statusText;  // for the status bar; empty when the status stays
     QString messageText; // for a message box; empty when none is shown
@@ -13,5 +23,6 @@ struct DownloadStartCheck {
 };
 
 // Empty, not beginning with exactly "http://", not ending in a lower-case "g", or holding a
-// control character refuses the URL, in that order.
+// control character refuses the URL, in that order; then a host part the client cannot use:
+// a user name or password, no host, a bracketed IPv6 address, a port that is not 1 to 65535.
 DownloadStartCheck CheckDownloadUrl(const QString& url);

@@ -61,6 +61,10 @@ QString ExplainNetworkError(const RunOutcome& outcome, const QString& host, int 
         return QStringLiteral("%1 から決まった時間内に応答がありませんでした。サーバが混んで"
                               "いるか、途中のネットワークが止まっています。")
             .arg(where);
+    case RunEnd::NoBody:
+        return QStringLiteral("%1 のサーバは応答しましたが、ファイルの中身を送ってきませんでした。"
+                              "URL が JPEG ファイルを指しているか確かめてください。")
+            .arg(where);
     case RunEnd::Unreachable:
         return QStringLiteral("%1 へ届く経路がありません。ネットワークの接続を確かめて"
                               "ください。")

@@ -15,6 +15,7 @@ enum class RunEnd {
     ErrorReply,  // the HTTP reply code ended the run
     TooBig,      // the file is above 25 MB
     CutShort,    // the connection ended before the measurement was whole
+    NoBody,      // the reply carried no body to measure
     SmtpRefused, // an SMTP reply other than the one the step awaits
     Failed,      // anything else: the message tells
 };

@@ -66,8 +66,9 @@ std::string UrlEncode(const std::string& data) {
     return encoded;
 }
 
-// The request target as it goes out: bytes from 0x80 on percent-encoded with upper-case hex,
-// as browsers send the UTF-8 of a URL typed in Japanese; every other byte as it is. The cut to
+// The request target as it goes out: bytes from 0x80 on and the blank percent-encoded with
+// upper-case hex, as browsers send the UTF-8 of a URL typed in Japanese (a raw blank would end
+// the target inside the request line); every other byte as it is. The cut to
 // `limit` bytes applies to the encoded text, so the request line stays as short as it always was;
 // it never falls inside a %XX, nor between the bytes of one UTF-8 character (a byte 10xxxxxx stays
 // with the bytes before it).
@@ -80,12 +81,13 @@ std::string EncodedTarget(std::string_view raw, std::size_t limit) {
         const bool continuation = (c & 0xC0) == 0x80;
         if (!continuation || previous < 0x80)
             characterStart = encoded.size();
-        if (encoded.size() + (c < 0x80 ? 1 : 3) > limit) {
+        const bool escaped = c >= 0x80 || c == ' ';
+        if (encoded.size() + (escaped ? 3 : 1) > limit) {
             if (continuation && previous >= 0x80)
                 encoded.resize(characterStart);
             break;
         }
-        if (c < 0x80) {
+        if (!escaped) {
             encoded += static_cast<char>(c);
         } else {
             encoded += '%';
@@ -95,6 +97,43 @@ std::string EncodedTarget(std::string_view raw, std::size_t limit) {
         previous = c;
     }
     return encoded;
+}
+
+// A Location is followed when it is relative or an http:// URL: the client speaks HTTP only,
+// and another scheme's port (ftp's 21) or an empty host must not get an HTTP request.
+bool FollowableLocation(const std::string& location) {
+    const auto isSchemeChar = [](unsigned char c) {
+        return std::isalnum(c) || c == '+' || c == '-' || c == '.';
+    };
+    if (location.empty() || !std::isalpha(static_cast<unsigned char>(location.front())))
+        return true;
+    std::size_t end = 1;
+    while (end < location.size() && isSchemeChar(static_cast<unsigned char>(location[end])))
+        ++end;
+    if (end == location.size() || location[end] != ':')
+        return true;
+    return LowerCase(location.substr(0, end)) == "http";
+}
+
+// The server's text as a message may show it: a control byte (an escape sequence for a terminal)
+// becomes "?".
+std::string Printable(std::string text) {
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            c = '?';
+    }
+    return text;
+}
+
+// A Content-Length value is a run of digits; anything else cannot say where the body ends.
+bool WellFormedLength(std::string value) {
+    value = WithoutLineEnd(std::move(value));
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+        value.pop_back();
+    const auto start = value.find_first_not_of(" \t");
+    return start != std::string::npos &&
+           value.find_first_not_of("0123456789", start) == std::string::npos;
 }
 
 void RefuseControlCharacters(std::string_view text) {
@@ -234,6 +273,9 @@ void TNMHTTP::HTTPConnect() {
             SendHTTP();
             ReplyCode = 0;
             RemoveHeader();
+            if (ReplyCode < 299 && m_cmd != CmdHEAD && m_lengthMalformed)
+                throw ESockError("Content-Length が正しくありません (" +
+                                 Printable(m_malformedLength) + ")");
             if (InputFileMode)
                 CaptureFile(Body);
             else {
@@ -282,6 +324,8 @@ void TNMHTTP::HTTPConnect() {
                 OnRedirect(handled);
             if (handled)
                 return;
+            if (ReplyCode <= 302 && !FollowableLocation(m_url))
+                throw ESockError("リダイレクト先に対応していません: " + Printable(m_url));
             if (m_url.find('/') == std::string::npos)
                 m_url = "http://" + Host + "/" + m_url;
         }
@@ -398,6 +442,9 @@ void TNMHTTP::SendHTTP() {
 
 void TNMHTTP::RemoveHeader() {
     ContentLength = 0;
+    ReceivedBytes = 0;
+    m_lengthMalformed = false;
+    m_malformedLength.clear();
     m_cookie.clear();
     QFile file;
     if (OutputFileMode) {
@@ -441,8 +488,16 @@ void TNMHTTP::RemoveHeader() {
             m_cookie = FieldFrom(line, 13);
         else if (name == "LOCATION:")
             m_location = FieldFrom(line, 11);
-        else if (name == "CONTENT-LENGTH:")
-            ContentLength = FirstNumber(upper.substr(std::string("CONTENT-LENGTH:").size() + 1));
+        else if (name == "CONTENT-LENGTH:") {
+            const std::string value = upper.substr(std::string("CONTENT-LENGTH:").size() + 1);
+            // A value that is not a number announces nothing.
+            const bool wellFormed = WellFormedLength(value);
+            ContentLength = wellFormed ? FirstNumber(value) : 0;
+            if (!wellFormed) {
+                m_lengthMalformed = true;
+                m_malformedLength = FieldFrom(line, 17);
+            }
+        }
         keep(line);
         if (line.empty() || line == "\n" || line == "\r\n")
             break;

@@ -104,6 +104,8 @@ private:
     TExStringList m_headers;
     std::string m_location;
     std::string m_cookie;
+    bool m_lengthMalformed = false; // the reply's Content-Length value is not a number
+    std::string m_malformedLength;
     std::string m_sendData;
     std::string m_uri;
     CmdType m_cmd = CmdGET;

@@ -314,6 +314,9 @@ void TPowersock::OnLookupResult(const QHostInfo& info) {
 void TPowersock::TimerOn() {
     StatusMessage(8, "Timer On");
     m_timedOut = false;
+    // The time-out is a silence limit: each call starts a full interval again, also on a
+    // timer that is running (enabling an enabled timer alone would leave it running on).
+    m_timer->setEnabled(false);
     m_timer->setInterval(TimeOut);
     m_timer->setEnabled(true);
 }

@@ -42,13 +42,27 @@ void syncDirectory(const QString& path) {
     }
 }
 
+// A link is written through: the file it names is replaced, beside itself, and the link stays.
+// A chain of links is followed to its end, as far as the system itself would follow one.
+QString throughLinks(const QString& path) {
+    QString file = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        const QFileInfo info(file);
+        if (!info.isSymLink())
+            return file;
+        file = info.symLinkTarget();
+    }
+    return path;
+}
+
 // The suffix of a temporary: a 32-bit random number in hex, as QByteArray::number writes it.
 const QString TemporaryInfix = QStringLiteral(".tmp-");
 
 } // namespace
 
 QString WriteFileAtomically(const QString& path, std::string_view data) {
-    const QByteArray target = QFile::encodeName(path);
+    const QString file = throughLinks(path);
+    const QByteArray target = QFile::encodeName(file);
     QByteArray temp;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
@@ -77,12 +91,12 @@ QString WriteFileAtomically(const QString& path, std::string_view data) {
         ::unlink(temp.constData());
         return describe(path, error);
     }
-    syncDirectory(path);
+    syncDirectory(file);
     return {};
 }
 
 int RemoveStaleTemporaries(const QString& path, std::chrono::seconds age) {
-    const QFileInfo info(path);
+    const QFileInfo info(throughLinks(path));
     const QDir dir = info.absoluteDir();
     const QRegularExpression own(QStringLiteral("^") +
                                  QRegularExpression::escape(info.fileName() + TemporaryInfix) +

@@ -7,6 +7,7 @@
 #include <string_view>
 
 // Writes `data` to a new file beside `path`, flushes it to disk and renames it over `path`.
+// When `path` is a symbolic link, the file it names is the one replaced (beside that file).
 // Returns an empty text on success, else "<path>: <the system's reason>"; the old file then
 // stays as it was and no new file is left behind.
 QString WriteFileAtomically(const QString& path, std::string_view data);

@@ -24,8 +24,10 @@ void StateFileLock::Release() {
 bool StateFileLock::open() {
     if (m_fd >= 0)
         return true;
-    // Close-on-exec: a program the window starts (the browser) must not keep the lock.
-    m_fd = ::open(QFile::encodeName(m_lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // Close-on-exec: a program the window starts (the browser) must not keep the lock. No
+    // following a link: a lock named by a dangling link would create the file it names.
+    m_fd = ::open(QFile::encodeName(m_lockPath).constData(),
+                  O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (m_fd < 0) {
         m_reason = m_lockPath + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
         return false;

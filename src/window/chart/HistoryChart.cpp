@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QScatterSeries>
 #include <QStackedWidget>
+#include <QTextDocument>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -140,6 +141,15 @@ QString hostCaption(const QString& host) {
     return host.isEmpty() ? kNoHost : host;
 }
 
+// History text comes from a file anyone can edit: a tooltip shows it as the text it is. Qt
+// takes a text that looks like markup for rich text, so such a text goes out escaped.
+QString plainTooltip(const QString& text) {
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
+           QStringLiteral("</p>");
+}
+
 void showInLegend(QChart* chart, QAbstractSeries* series, bool shown) {
     for (QLegendMarker* m : chart->legend()->markers(series))
         m->setVisible(shown);
@@ -236,6 +246,7 @@ TForm7::TForm7(QWidget* parent)
     ChartView1->setMinimumSize(360, 240);
     Label1 = new QLabel(Stack1);
     Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setTextFormat(Qt::PlainText);
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setWordWrap(true);
     Stack1->addWidget(ChartView1);
@@ -244,6 +255,7 @@ TForm7::TForm7(QWidget* parent)
 
     Label2 = new QLabel(this);
     Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setTextFormat(Qt::PlainText);
     Label2->setWordWrap(true);
     layout->addWidget(Label2);
 
@@ -427,7 +439,8 @@ void TForm7::Redraw() {
     AxisMbps->setLabelFormat(QStringLiteral("%.%1f").arg(m.decimals));
 
     if (recordShown) {
-        RecordSeries->setName(QStringLiteral("最速記録 %1 Mbps").arg(m_recordMbps));
+        // The legend draws its names as markup.
+        RecordSeries->setName(QStringLiteral("最速記録 %1 Mbps").arg(m_recordMbps.toHtmlEscaped()));
         RecordSeries->replace({QPointF(AxisTime->min().toMSecsSinceEpoch(), record),
                                QPointF(AxisTime->max().toMSecsSinceEpoch(), record)});
     } else {
@@ -464,8 +477,9 @@ void TForm7::ShowPointLine(QScatterSeries* series, const QPointF& point, bool en
     }
     if (nearest < 0)
         return;
-    Chart1->setToolTip(lines[nearest]);
-    QToolTip::showText(QCursor::pos(), lines[nearest], ChartView1);
+    const QString tip = plainTooltip(lines[nearest]);
+    Chart1->setToolTip(tip);
+    QToolTip::showText(QCursor::pos(), tip, ChartView1);
 }
 
 bool TForm7::SaveImage(const QString& path) {

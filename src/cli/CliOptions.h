@@ -29,6 +29,7 @@ struct CliOptions {
     QString mail;
     int runs = 1;
     int timeoutSeconds = 60;
+    int maxTimeSeconds = 600; // one run (five rounds) at most, whatever the server does
     Format format = Format::History;
     bool appendHistory = false;
     bool quiet = false;
@@ -43,6 +44,7 @@ struct CliParse {
 
 inline constexpr int kMaxRuns = 100;
 inline constexpr int kMaxTimeoutSeconds = 3600;
+inline constexpr int kMaxMaxTimeSeconds = 86400;
 
 // arguments: as QCoreApplication::arguments(), the program name first.
 CliParse ParseCliArguments(const QStringList& arguments);

@@ -14,12 +14,16 @@
 #include <QEventLoop>
 #include <QLocale>
 #include <QScopedValueRollback>
+#include <chrono>
 #include <cstdio>
 
 namespace {
 
 constexpr int kProgressEveryMs = 250;    // progress line refresh
 constexpr qsizetype kMaxUrlBytes = 8192; // a request line web servers still take
+// A server silent from the start ends with the silence limit's own message, which starts
+// a moment after the request's.
+constexpr int kHeaderGraceMs = 500;
 
 } // namespace
 
@@ -38,6 +42,18 @@ CliRunner::CliRunner(CliOptions options, QObject* parent)
     m_download->UrlSource = [this] { return m_options.url; };
     // The window waits for ever on a silent server; a scheduled job must not.
     m_download->NMHTTP1->TimeOut = m_options.timeoutSeconds * 1000;
+    // That is a silence limit: a server dripping a header line now and then would never
+    // reach it. The header is due within the time-out of the request, redirects included.
+    m_headerTimer.setSingleShot(true);
+    m_headerTimer.setInterval(m_options.timeoutSeconds * 1000 + kHeaderGraceMs);
+    connect(&m_headerTimer, &QTimer::timeout, this, &CliRunner::OnHeaderDeadline);
+    m_download->NMHTTP1->OnAboutToSend = [this](QObject*) { m_headerTimer.start(); };
+    // The body's capture starts once the header's empty line has been read.
+    m_download->NMHTTP1->ReportLevel = 8;
+    m_download->NMHTTP1->OnStatus = [this](QObject*, const std::string& status) {
+        if (status == "Capture String" || status == "CaptureFile")
+            m_headerTimer.stop();
+    };
     connect(m_download, &DownloadRun::statusChanged, this, [this](const QString& text) {
         m_status = text;
         m_round = m_download->RoundIndex() + 1; // the round that the text is about
@@ -70,6 +86,10 @@ CliRunner::CliRunner(CliOptions options, QObject* parent)
         if (m_loop)
             m_loop->quit();
     });
+
+    m_maxTimer.setSingleShot(true);
+    m_maxTimer.setInterval(std::chrono::seconds(m_options.maxTimeSeconds));
+    connect(&m_maxTimer, &QTimer::timeout, this, &CliRunner::OnMaxTime);
 
     m_progressTimer.setInterval(kProgressEveryMs);
     connect(&m_progressTimer, &QTimer::timeout, this, &CliRunner::Progress);
@@ -199,8 +219,11 @@ int CliRunner::RunOnce(CliRecord* record, const std::function<void()>& start) {
     m_runClock.start();
     if (ShowProgress)
         m_progressTimer.start();
+    m_maxTimer.start();
     start();
     Wait();
+    m_maxTimer.stop();
+    m_headerTimer.stop();
     m_progressTimer.stop();
     m_record = nullptr;
     return m_code;
@@ -229,6 +252,40 @@ bool CliRunner::Pause() {
     m_finished = false;
     Wait();
     return m_signal == 0;
+}
+
+void CliRunner::OnMaxTime() {
+    EndTimedOut(QStringLiteral("%1 秒を過ぎても測定が終わらないため打ち切りました（%2）")
+                    .arg(m_options.maxTimeSeconds)
+                    .arg(m_options.upload ? m_options.smtp : UrlHostPart(m_options.url)));
+}
+
+void CliRunner::OnHeaderDeadline() {
+    if (!m_download->Running())
+        return;
+    EndTimedOut(QStringLiteral("%1 秒のうちに応答ヘッダーが届かないため打ち切りました（%2）")
+                    .arg(m_options.timeoutSeconds)
+                    .arg(UrlHostPart(m_options.url)));
+}
+
+void CliRunner::EndTimedOut(const QString& text) {
+    if (m_finished || m_signal)
+        return;
+    m_headerTimer.stop();
+    if (m_options.upload) {
+        // Closing ends the dialogue through its disconnect event; no record follows.
+        m_finished = true;
+        m_code = ExitNetwork;
+        m_upload->Close();
+        Message(text);
+        if (m_loop)
+            m_loop->quit();
+        return;
+    }
+    // The request under way (or the pause between rounds) ends; nothing more is reported.
+    m_download->Stop();
+    Message(text);
+    Finish(ExitNetwork);
 }
 
 namespace {

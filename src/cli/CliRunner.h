@@ -59,6 +59,11 @@ private:
     void ClearProgress();
     void Message(const QString& text);
 
+    // The whole run's bound and the reply header's: the run ends as timed out.
+    void OnMaxTime();
+    void OnHeaderDeadline();
+    void EndTimedOut(const QString& text);
+
     void OnCompleted(const DownloadResult& result);
     void OnDownloadFailed(const RunOutcome& outcome);
     void OnUploadFinished(const UploadResult& result);
@@ -75,6 +80,10 @@ private:
     int m_signal = 0;
     CliRecord* m_record = nullptr;
     QDateTime m_started;
+
+    // --max-time from the run's start; --timeout from each request to its header's end.
+    QTimer m_maxTimer;
+    QTimer m_headerTimer;
 
     // Progress.
     QTimer m_progressTimer;

@@ -5,6 +5,7 @@
 #include "cli/CliRunner.h"
 #include "core/measure/DownloadRun.h"
 #include "core/net/ScktComp.h"
+#include "core/platform/WindowTimer.h"
 #include "core/state/StateFile.h"
 #include "core/upload/UploadRun.h"
 #include "support/ProcessSignals.h"
@@ -341,6 +342,74 @@ private slots:
             QCOMPARE(seen->smtpStep, 0);
             QCOMPARE(seen->reply, QStringLiteral("554 no service"));
         }
+    }
+
+    // --timeout bounds the reply header from the request, and --max-time the whole run,
+    // however the server paces its bytes: exit 4 at the bound, the history unchanged.
+    void boundsOfATrickle_data() {
+        QTest::addColumn<bool>("dripHeader"); // else an endless slow body
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("fromMs");
+        QTest::addColumn<int>("toMs");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("a header line every 2 s")
+            << true << QStringList{QStringLiteral("--timeout"), QStringLiteral("3")} << 2900 << 4500
+            << "quillmet-cli: 3 秒のうちに応答ヘッダーが届かないため打ち切りました";
+        QTest::newRow("a slow body that never ends")
+            << false
+            << QStringList{QStringLiteral("--timeout"), QStringLiteral("5"),
+                           QStringLiteral("--max-time"), QStringLiteral("2")}
+            << 1900 << 3500 << "quillmet-cli: 2 秒を過ぎても測定が終わらないため打ち切りました";
+    }
+    void boundsOfATrickle() {
+        QFETCH(bool, dripHeader);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, fromMs);
+        QFETCH(int, toMs);
+        QFETCH(QString, message);
+        ScriptedPeer peer;
+        if (dripHeader)
+            peer.readRequest()
+                .send("HTTP/1.0 200 OK\r\n")
+                .sendInPieces(QByteArray("X-Drip: 1\r\n").repeated(60), {11}, 2000);
+        else
+            peer.readRequest()
+                .send("HTTP/1.0 200 OK\r\nContent-Length: 10000000\r\n\r\n")
+                .sendInPieces(QByteArray(100 * 1000, 'x'), {100}, 100);
+        arguments << QStringLiteral("--append-history")
+                  << QString::fromStdString(peer.url("/qm/qm1M.jpg"));
+        const CliResult r = RunCli(m_dir->path(), arguments, 30000);
+        QVERIFY2(r.normalExit && r.exitCode == 4, qPrintable(Describe(r)));
+        QVERIFY2(r.ms >= fromMs && r.ms <= toMs, qPrintable(Describe(r)));
+        QVERIFY2(r.err.startsWith(message), qPrintable(r.err));
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(bytesOf(statePath(*m_dir)), m_before);
+    }
+
+    // A body that keeps coming, slower than the time-out but never silent that long, is
+    // measured: the time-out is the longest silence, not the longest transfer.
+    void slowSteadyBodyIsMeasured() {
+        ScriptedPeer peer;
+        peer.readRequest()
+            .send("HTTP/1.0 200 OK\r\nContent-Length: 3000\r\n\r\n")
+            .sendInPieces(QByteArray(3000, 'x'), {750}, 450)
+            .close();
+        CliOptions options;
+        options.timeoutSeconds = 1;
+        options.maxTimeSeconds = 60;
+        options.format = CliOptions::Format::Json;
+        options.url = QString::fromStdString(peer.url("/qm/qm1M.jpg"));
+        CliRunner runner(options);
+        runner.Download()->Timer1->setInterval(10);
+        QByteArray out;
+        QStringList said;
+        runner.Out = [&](const QByteArray& bytes) { out += bytes; };
+        runner.Err = [&](const QString& text) { said << text; };
+        const int code = runner.Measure();
+        QEXPECT_FAIL("", "the silence timer is not restarted by each chunk yet", Abort);
+        QVERIFY2(code == 0, qPrintable(said.join(QLatin1Char('\n'))));
+        QCOMPARE(QJsonDocument::fromJson(out).object().value("bytes").toInteger(), 3000);
+        QCOMPARE(peer.connectionCount(), 5);
     }
 
     // The CLI decides by outcomes: no Japanese text of a message, status or log line is

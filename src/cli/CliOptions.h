@@ -13,6 +13,7 @@ enum CliExit : int {
     ExitLocked = 5,      // a window has qm1.dat
     ExitStopped = 6,     // an error reply, a too-big file, a refused mail
     ExitStateFile = 7,   // qm1.dat could not be read whole, or not written
+    ExitOutput = 8,      // a record could not be written to standard output
     ExitSignalBase = 128 // + the signal's number
 };
 

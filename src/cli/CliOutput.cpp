@@ -5,7 +5,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,6 +23,20 @@ double rounded(long double value, int decimals) {
 
 bool isDownload(const CliRecord& r) {
     return r.record.kind == HistoryKind::Download;
+}
+
+QString systemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Where a write to fd begins: the end with O_APPEND (">>"), else the file offset; -1 for
+// anything but a regular file.
+off_t writeStart(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags != -1 && (flags & O_APPEND) ? st.st_size : ::lseek(fd, 0, SEEK_CUR);
 }
 
 } // namespace
@@ -71,4 +90,33 @@ QByteArray RecordCsvLine(const CliRecord& r) {
     }
     fields << r.markReasons.join(QLatin1Char(';')) << r.historyLine;
     return CsvLine(fields).toUtf8();
+}
+
+QString WriteWhole(int fd, const QByteArray& bytes) {
+    const off_t start = writeStart(fd);
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n =
+            ::write(fd, bytes.constData() + written, std::size_t(bytes.size() - written));
+        if (n > 0) {
+            written += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        const int error = n < 0 ? errno : ENOSPC;
+        struct stat st {};
+        // Only the part this write added goes, and only when nobody else wrote after it.
+        if (written > 0 && start >= 0 && ::fstat(fd, &st) == 0 && st.st_size == start + written &&
+            ::ftruncate(fd, start) == 0)
+            ::lseek(fd, start, SEEK_SET);
+        return systemReason(error);
+    }
+    return {};
+}
+
+QString CloseOutput(int fd) {
+    if (::close(fd) == 0 || errno == EBADF || errno == EINTR)
+        return {};
+    return systemReason(errno);
 }

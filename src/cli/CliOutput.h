@@ -35,3 +35,10 @@ QByteArray RecordJsonLine(const CliRecord& record);
 // mark_reasons (joined by ";") and history_line. RFC 4180, each line ending in CR LF.
 QByteArray CsvHeaderLine();
 QByteArray RecordCsvLine(const CliRecord& record);
+
+// Writes all of bytes to fd; empty on success, else the system's reason. A regular file
+// that took only part of them (a full disk) is cut back to where they began, so that it
+// never ends in half a record.
+QString WriteWhole(int fd, const QByteArray& bytes);
+// Closes fd, which may report a write the system deferred; empty on success.
+QString CloseOutput(int fd);

@@ -16,6 +16,7 @@
 #include <QScopedValueRollback>
 #include <chrono>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -30,10 +31,8 @@ constexpr int kHeaderGraceMs = 500;
 CliRunner::CliRunner(CliOptions options, QObject* parent)
     : QObject(parent)
     , m_options(std::move(options)) {
-    Out = [](const QByteArray& bytes) {
-        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
-        std::fflush(stdout);
-    };
+    // One whole write per record: a full disk leaves no half line behind.
+    Out = [this](const QByteArray& bytes) { OutError = WriteWhole(STDOUT_FILENO, bytes); };
     Err = [](const QString& text) {
         std::fprintf(stderr, "quillmet-cli: %s\n", text.toLocal8Bit().constData());
     };
@@ -145,8 +144,8 @@ int CliRunner::Prepare() {
 }
 
 int CliRunner::Measure() {
-    if (m_options.format == CliOptions::Format::Csv)
-        Out(CsvHeaderLine());
+    if (m_options.format == CliOptions::Format::Csv && !Emit(CsvHeaderLine()))
+        return ExitOutput;
     const int runs = m_options.upload ? 1 : m_options.runs;
     m_schedule->SetRepeatCount(runs, runs);
     for (m_run = 1; m_run <= runs; ++m_run) {
@@ -159,7 +158,8 @@ int CliRunner::Measure() {
             break;
         if (code != ExitMeasured)
             return code;
-        Print(record);
+        // The history keeps the run even when its record could not be written.
+        const bool printed = Print(record);
         if (m_options.appendHistory) {
             const StateAppendResult appended =
                 AppendHistoryLineToFile(StatePath, record.historyLine,
@@ -173,6 +173,8 @@ int CliRunner::Measure() {
                 return ExitStateFile;
             }
         }
+        if (!printed)
+            return ExitOutput;
     }
     return m_signal ? ExitSignalBase + m_signal : ExitMeasured;
 }
@@ -387,18 +389,25 @@ void CliRunner::OnUploadFinished(const UploadResult& r) {
     Finish(ExitMeasured);
 }
 
-void CliRunner::Print(const CliRecord& record) {
+bool CliRunner::Print(const CliRecord& record) {
     switch (m_options.format) {
     case CliOptions::Format::History:
-        Out(record.historyLine.toUtf8() + '\n');
-        break;
+        return Emit(record.historyLine.toUtf8() + '\n');
     case CliOptions::Format::Json:
-        Out(RecordJsonLine(record));
-        break;
+        return Emit(RecordJsonLine(record));
     case CliOptions::Format::Csv:
-        Out(RecordCsvLine(record));
-        break;
+        return Emit(RecordCsvLine(record));
     }
+    return false;
+}
+
+bool CliRunner::Emit(const QByteArray& bytes) {
+    OutError.clear();
+    Out(bytes);
+    if (OutError.isEmpty())
+        return true;
+    Message(QStringLiteral("測定結果を標準出力に書き込めませんでした（%1）").arg(OutError));
+    return false;
 }
 
 void CliRunner::Progress() {

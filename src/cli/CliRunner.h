@@ -27,7 +27,9 @@ public:
     ~CliRunner() override;
 
     // Where records and messages go: standard output and standard error by default.
+    // OutError is set by an Out that could not write: the system's reason.
     std::function<void(const QByteArray&)> Out;
+    QString OutError;
     std::function<void(const QString&)> Err;
     // A progress line on standard error (a terminal, and no --quiet).
     bool ShowProgress = false;
@@ -54,7 +56,9 @@ private:
     void Finish(int code);
     // The pause after a run; false when no run follows or a signal ended it.
     bool Pause();
-    void Print(const CliRecord& record);
+    // False when the record could not be written; the message has been told.
+    bool Print(const CliRecord& record);
+    bool Emit(const QByteArray& bytes);
     void Progress();
     void ClearProgress();
     void Message(const QString& text);

@@ -22,6 +22,7 @@
 #include <QtTest>
 
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -59,7 +60,12 @@ private slots:
         QVERIFY(WriteStateFile(statePath(*m_dir), used).ok);
         m_before = bytesOf(statePath(*m_dir));
     }
-    void cleanup() { m_dir.reset(); }
+    void cleanup() {
+        if (!m_mounted.isEmpty())
+            QProcess::execute(QStringLiteral("umount"), {m_mounted});
+        m_mounted.clear();
+        m_dir.reset();
+    }
 
     void failsWithItsCodeAndLeavesTheHistory_data() {
         QTest::addColumn<Peer>("peer");
@@ -412,6 +418,51 @@ private slots:
         QCOMPARE(peer.connectionCount(), 5);
     }
 
+    // Standard output on a full device: exit 8 and the reason on standard error, no half
+    // record in the file; the history still gets the run.
+    void fullOutputIsTold_data() {
+        QTest::addColumn<bool>("tmpfs"); // else /dev/full
+        QTest::newRow("/dev/full") << false;
+        QTest::newRow("tmpfs with 100 bytes left") << true;
+    }
+    void fullOutputIsTold() {
+        QFETCH(bool, tmpfs);
+        QString outFile = QStringLiteral("/dev/full");
+        QByteArray filler;
+        if (tmpfs) {
+            if (::geteuid() != 0)
+                QSKIP("mounting a tmpfs needs root");
+            const QString mountPoint = m_dir->filePath(QStringLiteral("small"));
+            QVERIFY(QDir().mkpath(mountPoint));
+            QCOMPARE(QProcess::execute(QStringLiteral("mount"),
+                                       {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                        QStringLiteral("-o"), QStringLiteral("size=16k"),
+                                        QStringLiteral("tmpfs"), mountPoint}),
+                     0);
+            m_mounted = mountPoint;
+            outFile = mountPoint + QStringLiteral("/out.jsonl");
+            filler = QByteArray(16 * 1024 - 100, '#');
+            QFile f(outFile);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(filler) == filler.size());
+        }
+        ScriptedPeer peer;
+        peer.readRequest()
+            .send("HTTP/1.0 200 OK\r\nContent-Length: 2000\r\n\r\n")
+            .stream(2000)
+            .close();
+        const CliResult r = RunCli(m_dir->path(),
+                                   {QStringLiteral("--json"), QStringLiteral("--append-history"),
+                                    QString::fromStdString(peer.url("/qm/qm1M.jpg"))},
+                                   30000, outFile);
+        QVERIFY2(r.normalExit && r.exitCode == 8, qPrintable(Describe(r)));
+        QVERIFY2(r.err.contains(
+                     QStringLiteral("quillmet-cli: 測定結果を標準出力に書き込めませんでした（")),
+                 qPrintable(r.err));
+        if (tmpfs)
+            QCOMPARE(bytesOf(outFile), filler);
+        QVERIFY(bytesOf(statePath(*m_dir)) != m_before);
+    }
+
     // The CLI decides by outcomes: no Japanese text of a message, status or log line is
     // compared against anywhere in its source.
     void cliSourceComparesNoDisplayText() {
@@ -441,6 +492,7 @@ private slots:
 private:
     std::optional<QTemporaryDir> m_dir;
     QByteArray m_before;
+    QString m_mounted;
 };
 
 QTEST_GUILESS_MAIN(CliPeersTest)

@@ -64,6 +64,17 @@ QByteArray RecordJsonLine(const CliRecord& record) {
     return QJsonDocument(RecordJson(record)).toJson(QJsonDocument::Compact) + '\n';
 }
 
+QByteArray FailureJsonLine(const CliFailure& f) {
+    const QJsonObject o{
+        {QStringLiteral("kind"), QStringLiteral("error")},
+        {QStringLiteral("started"), IsoLocalTime(f.started)},
+        {f.upload ? QStringLiteral("smtp") : QStringLiteral("url"), f.target},
+        {QStringLiteral("exit_code"), f.exitCode},
+        {QStringLiteral("message"), f.message},
+    };
+    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+}
+
 QByteArray CsvHeaderLine() {
     QStringList names = HistoryCsvHeader();
     names << QStringLiteral("url") << QStringLiteral("smtp");
@@ -71,7 +82,8 @@ QByteArray CsvHeaderLine() {
         names << QStringLiteral("round%1_bytes_per_s").arg(i)
               << QStringLiteral("round%1_kbps").arg(i) << QStringLiteral("round%1_mbps").arg(i);
     }
-    names << QStringLiteral("mark_reasons") << QStringLiteral("history_line");
+    names << QStringLiteral("mark_reasons") << QStringLiteral("exit_code")
+          << QStringLiteral("message") << QStringLiteral("history_line");
     return CsvLine(names).toUtf8();
 }
 
@@ -88,7 +100,22 @@ QByteArray RecordCsvLine(const CliRecord& r) {
             fields << QString() << QString() << QString();
         }
     }
-    fields << r.markReasons.join(QLatin1Char(';')) << r.historyLine;
+    fields << r.markReasons.join(QLatin1Char(';')) << QString() << QString() << r.historyLine;
+    return CsvLine(fields).toUtf8();
+}
+
+QByteArray FailureCsvLine(const CliFailure& f) {
+    const QStringList exported = HistoryCsvHeader();
+    QStringList fields;
+    for (const QString& name : exported) {
+        fields << (name == QLatin1String("kind")      ? QStringLiteral("error")
+                   : name == QLatin1String("started") ? IsoLocalTime(f.started)
+                                                      : QString());
+    }
+    fields << (f.upload ? QString() : f.target) << (f.upload ? f.target : QString());
+    for (int i = 0; i < kCsvRounds * 3; ++i)
+        fields << QString();
+    fields << QString() << QString::number(f.exitCode) << f.message << QString();
     return CsvLine(fields).toUtf8();
 }
 

@@ -148,16 +148,23 @@ int CliRunner::Measure() {
         return ExitOutput;
     const int runs = m_options.upload ? 1 : m_options.runs;
     m_schedule->SetRepeatCount(runs, runs);
+    // A failed run does not end a series: a monitoring job wants the others.
+    int lastFailure = ExitMeasured;
     for (m_run = 1; m_run <= runs; ++m_run) {
         if (m_run > 1 && !Pause())
             break;
         CliRecord record;
+        m_lastMessage.clear();
         const int code = m_options.upload ? UploadOnce(&record) : DownloadOnce(&record);
         ClearProgress();
         if (m_signal)
             break;
-        if (code != ExitMeasured)
-            return code;
+        if (code != ExitMeasured) {
+            lastFailure = code;
+            if (runs > 1 && !PrintFailure(code))
+                return ExitOutput;
+            continue;
+        }
         // The history keeps the run even when its record could not be written.
         const bool printed = Print(record);
         if (m_options.appendHistory) {
@@ -176,7 +183,7 @@ int CliRunner::Measure() {
         if (!printed)
             return ExitOutput;
     }
-    return m_signal ? ExitSignalBase + m_signal : ExitMeasured;
+    return m_signal ? ExitSignalBase + m_signal : lastFailure;
 }
 
 void CliRunner::Interrupt(int signal) {
@@ -401,6 +408,24 @@ bool CliRunner::Print(const CliRecord& record) {
     return false;
 }
 
+bool CliRunner::PrintFailure(int code) {
+    CliFailure failure;
+    failure.started = m_started;
+    failure.upload = m_options.upload;
+    failure.target = m_options.upload ? m_options.smtp : m_options.url;
+    failure.exitCode = code;
+    failure.message = m_lastMessage;
+    switch (m_options.format) {
+    case CliOptions::Format::History:
+        return true; // no history line: standard error has told
+    case CliOptions::Format::Json:
+        return Emit(FailureJsonLine(failure));
+    case CliOptions::Format::Csv:
+        return Emit(FailureCsvLine(failure));
+    }
+    return false;
+}
+
 bool CliRunner::Emit(const QByteArray& bytes) {
     OutError.clear();
     Out(bytes);
@@ -442,6 +467,7 @@ void CliRunner::ClearProgress() {
 }
 
 void CliRunner::Message(const QString& text) {
+    m_lastMessage = text;
     ClearProgress();
     Err(text);
 }

@@ -37,6 +37,7 @@ public:
     QString StatePath = QStringLiteral("qm1.dat");
 
     DownloadRun* Download() const { return m_download; }
+    MeasurementSchedule* Schedule() const { return m_schedule; }
     UploadRun* Upload() const { return m_upload; }
 
     // Start checks, then, with --append-history, the lock and a whole read of the state
@@ -59,6 +60,8 @@ private:
     // False when the record could not be written; the message has been told.
     bool Print(const CliRecord& record);
     bool Emit(const QByteArray& bytes);
+    // A failed run's record in a series (--json, --csv).
+    bool PrintFailure(int code);
     void Progress();
     void ClearProgress();
     void Message(const QString& text);
@@ -84,6 +87,7 @@ private:
     int m_signal = 0;
     CliRecord* m_record = nullptr;
     QDateTime m_started;
+    QString m_lastMessage; // the run's, for its failure record
 
     // --max-time from the run's start; --timeout from each request to its header's end.
     QTimer m_maxTimer;

@@ -6,6 +6,7 @@
 #include "core/measure/DownloadRun.h"
 #include "core/net/ScktComp.h"
 #include "core/platform/WindowTimer.h"
+#include "core/schedule/MeasurementSchedule.h"
 #include "core/state/StateFile.h"
 #include "core/upload/UploadRun.h"
 #include "support/ProcessSignals.h"
@@ -461,6 +462,55 @@ private slots:
         if (tmpfs)
             QCOMPARE(bytesOf(outFile), filler);
         QVERIFY(bytesOf(statePath(*m_dir)) != m_before);
+    }
+
+    // A failed run does not end a series: the others are measured and appended, the failed
+    // one has an error record in its place, and the exit code is the failure's.
+    void seriesGoesOnPastAFailure() {
+        ScriptedPeer peer;
+        const auto served = [&peer] {
+            peer.readRequest()
+                .send("HTTP/1.0 200 OK\r\nContent-Length: 2000\r\n\r\n")
+                .stream(2000)
+                .close();
+        };
+        for (int round = 0; round < 5; ++round) {
+            served();
+            peer.next();
+        }
+        peer.readRequest().send("HTTP/1.0 404 Not Found\r\n\r\n").close();
+        peer.next();
+        served(); // and every later connection
+        CliOptions options;
+        options.runs = 3;
+        options.format = CliOptions::Format::Json;
+        options.appendHistory = true;
+        options.url = QString::fromStdString(peer.url("/qm/qm1M.jpg"));
+        CliRunner runner(options);
+        runner.StatePath = statePath(*m_dir);
+        runner.Download()->Timer1->setInterval(10);
+        runner.Schedule()->RepeatTimer->setInterval(10);
+        QByteArray out;
+        runner.Out = [&](const QByteArray& bytes) { out += bytes; };
+        runner.Err = [](const QString&) {};
+        QCOMPARE(runner.Prepare(), 0);
+        QCOMPARE(runner.Measure(), 6);
+        QCOMPARE(peer.connectionCount(), 11);
+
+        const QList<QByteArray> lines = out.split('\n');
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(lines[3].isEmpty());
+        QCOMPARE(QJsonDocument::fromJson(lines[0]).object().value("kind").toString(), "download");
+        QCOMPARE(QJsonDocument::fromJson(lines[2]).object().value("kind").toString(), "download");
+        const QJsonObject error = QJsonDocument::fromJson(lines[1]).object();
+        QCOMPARE(error.value("kind").toString(), QStringLiteral("error"));
+        QCOMPARE(error.value("exit_code").toInt(), 6);
+        QCOMPARE(error.value("message").toString(),
+                 QStringLiteral("接続できませんでした（HTTP 404）"));
+        QVERIFY(QDateTime::fromString(error.value("started").toString(), Qt::ISODate).isValid());
+        StateSnapshot after;
+        QVERIFY(!ReadStateFile(statePath(*m_dir), after).failed());
+        QCOMPARE(after.ListBox1.size(), 3);
     }
 
     // The CLI decides by outcomes: no Japanese text of a message, status or log line is

@@ -465,7 +465,8 @@ private slots:
     }
 
     // A failed run does not end a series: the others are measured and appended, the failed
-    // one has an error record in its place, and the exit code is the failure's.
+    // one has an error record in its place, and the exit code is the failure's. The appends
+    // clear away what killed saves left.
     void seriesGoesOnPastAFailure() {
         ScriptedPeer peer;
         const auto served = [&peer] {
@@ -481,6 +482,19 @@ private slots:
         peer.readRequest().send("HTTP/1.0 404 Not Found\r\n\r\n").close();
         peer.next();
         served(); // and every later connection
+        // A killed save's temporary goes; one that a save may still be writing stays.
+        const QString stale = statePath(*m_dir) + QStringLiteral(".tmp-1a2b3c");
+        const QString live = statePath(*m_dir) + QStringLiteral(".tmp-4d5e6f");
+        for (const QString& name : {stale, live}) {
+            QFile f(name);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("partial") == 7);
+        }
+        {
+            QFile f(stale);
+            QVERIFY(f.open(QIODevice::ReadWrite) &&
+                    f.setFileTime(QDateTime::currentDateTime().addSecs(-120),
+                                  QFileDevice::FileModificationTime));
+        }
         CliOptions options;
         options.runs = 3;
         options.format = CliOptions::Format::Json;
@@ -511,6 +525,8 @@ private slots:
         StateSnapshot after;
         QVERIFY(!ReadStateFile(statePath(*m_dir), after).failed());
         QCOMPARE(after.ListBox1.size(), 3);
+        QVERIFY(!QFileInfo::exists(stale));
+        QVERIFY(QFileInfo::exists(live));
     }
 
     // The CLI decides by outcomes: no Japanese text of a message, status or log line is

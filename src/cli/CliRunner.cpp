@@ -44,6 +44,7 @@ CliRunner::CliRunner(CliOptions options, QObject* parent)
     // That is a silence limit: a server dripping a header line now and then would never
     // reach it. The header is due within the time-out of the request, redirects included.
     m_headerTimer.setSingleShot(true);
+    m_headerTimer.setTimerType(Qt::PreciseTimer); // a coarse one may end a bound early
     m_headerTimer.setInterval(m_options.timeoutSeconds * 1000 + kHeaderGraceMs);
     connect(&m_headerTimer, &QTimer::timeout, this, &CliRunner::OnHeaderDeadline);
     m_download->NMHTTP1->OnAboutToSend = [this](QObject*) { m_headerTimer.start(); };
@@ -87,6 +88,7 @@ CliRunner::CliRunner(CliOptions options, QObject* parent)
     });
 
     m_maxTimer.setSingleShot(true);
+    m_maxTimer.setTimerType(Qt::PreciseTimer);
     m_maxTimer.setInterval(std::chrono::seconds(m_options.maxTimeSeconds));
     connect(&m_maxTimer, &QTimer::timeout, this, &CliRunner::OnMaxTime);
 

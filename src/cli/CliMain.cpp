@@ -1,6 +1,7 @@
 #include "cli/CliMain.h"
 
 #include "cli/CliOptions.h"
+#include "cli/CliOutput.h"
 #include "cli/CliRunner.h"
 #include "core/platform/EventErrors.h"
 #include "core/platform/TerminationSignals.h"
@@ -48,5 +49,15 @@ int RunQuillmetCli(int argc, char* argv[]) {
     // Only now: a signal while waiting for the lock ends the program at once, which
     // leaves nothing half done.
     InstallTerminationSignals([&runner](int signal) { runner.Interrupt(signal); });
-    return runner.Measure();
+    const int code = runner.Measure();
+    // The last chance to hear of a write the system had deferred.
+    if (const QString error = CloseOutput(STDOUT_FILENO); !error.isEmpty()) {
+        std::fprintf(stderr, "quillmet-cli: %s\n",
+                     QStringLiteral("測定結果を標準出力に書き込めませんでした（%1）")
+                         .arg(error)
+                         .toLocal8Bit()
+                         .constData());
+        return code == ExitMeasured ? ExitOutput : code;
+    }
+    return code;
 }

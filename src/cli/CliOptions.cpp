@@ -16,6 +16,7 @@ const QString kJson = QStringLiteral("json");
 const QString kCsv = QStringLiteral("csv");
 const QString kAppend = QStringLiteral("append-history");
 const QString kTimeout = QStringLiteral("timeout");
+const QString kMaxTime = QStringLiteral("max-time");
 const QString kQuiet = QStringLiteral("quiet");
 const QString kServer = QStringLiteral("server");
 const QString kSize = QStringLiteral("size");
@@ -53,6 +54,7 @@ CliParse ParseCliArguments(const QStringList& arguments) {
         {kCsv, {}},
         {kAppend, {}},
         {kTimeout, {}, QStringLiteral("SECONDS")},
+        {kMaxTime, {}, QStringLiteral("SECONDS")},
         {kServer, {}, QStringLiteral("HOST[:PORT]")},
         {kSize, {}, QStringLiteral("SIZE")},
         {{QStringLiteral("q"), kQuiet}, {}},
@@ -87,7 +89,7 @@ CliParse ParseCliArguments(const QStringList& arguments) {
     o.upload = parser.isSet(kUpload);
     o.appendHistory = parser.isSet(kAppend);
     o.quiet = parser.isSet(kQuiet);
-    for (const QString& name : {kRuns, kSmtp, kMail, kTimeout, kServer, kSize}) {
+    for (const QString& name : {kRuns, kSmtp, kMail, kTimeout, kMaxTime, kServer, kSize}) {
         if (parser.values(name).size() > 1)
             return usage(QStringLiteral("--%1 は一度だけ指定してください").arg(name));
     }
@@ -103,6 +105,10 @@ CliParse ParseCliArguments(const QStringList& arguments) {
         !boundedNumber(parser.value(kTimeout), 1, kMaxTimeoutSeconds, &o.timeoutSeconds))
         return usage(QStringLiteral("--timeout には 1 から %1 までの秒数を指定してください")
                          .arg(kMaxTimeoutSeconds));
+    if (parser.isSet(kMaxTime) &&
+        !boundedNumber(parser.value(kMaxTime), 1, kMaxMaxTimeSeconds, &o.maxTimeSeconds))
+        return usage(QStringLiteral("--max-time には 1 から %1 までの秒数を指定してください")
+                         .arg(kMaxMaxTimeSeconds));
 
     const QStringList positional = parser.positionalArguments();
     if (o.upload && (parser.isSet(kServer) || parser.isSet(kSize)))
@@ -178,14 +184,19 @@ QString CliHelpText() {
         "送信速度を記録します。メールにはこのコンピュータのホスト名とアドレスが入ります。\n"
         "\n"
         "オプション:\n"
-        "  --runs N            N 回測定する（1～100、前の測定の終了から 3 秒後に次を開始）\n"
+        "  --runs N            N 回測定する（1～100、前の測定の終了から 3 秒後に次を開始）。\n"
+        "                      失敗した測定があっても次に進み、終了コードは最後に失敗した\n"
+        "                      測定のもの（--json と --csv では失敗も kind が error の行で出す）\n"
         "  --upload            アップロード（メールベンチ）を測定する\n"
         "  --smtp HOST         SMTP サーバ（--upload のとき）\n"
         "  --mail ADDRESS      あなたのメールアドレス（--upload のとき。送信元と宛先）\n"
         "  --json              一回の測定を一行の JSON で出力する（JSON Lines）\n"
         "  --csv               見出し行と、一回の測定につき一行の CSV で出力する\n"
         "  --append-history    カレントディレクトリの qm1.dat の測定履歴にも追記する\n"
-        "  --timeout SECONDS   無応答のサーバを待つ秒数（1～3600、既定 60）\n"
+        "  --timeout SECONDS   無応答のサーバを待つ秒数（1～3600、既定 60）。応答ヘッダーも\n"
+        "                      要求からこの秒数のうちに届かなければ打ち切る\n"
+        "  --max-time SECONDS  一回の測定にかける最長の秒数（1～86400、既定 600）。サーバが\n"
+        "                      どう応えても、これを過ぎたら打ち切る\n"
         "  --size SIZE         URL の代わりに測定サーバーの見本ファイルを測る\n"
         "                      （15M 8M 4M 2M 1M 500K 200K 100K、簡易測定と同じ大きさ）\n"
         "  --server HOST[:PORT]  --size の測定サーバー（既定はウィンドウの「測定サーバーの\n"
@@ -205,5 +216,6 @@ QString CliHelpText() {
         "  5  Quillmet のウィンドウが qm1.dat を使用中（--append-history）\n"
         "  6  サーバがエラーを返した、ファイルが大きすぎる、またはメールを受け付けなかった\n"
         "  7  qm1.dat を最後まで読めない、または書き込めない（--append-history）\n"
+        "  8  測定結果を標準出力に書き込めなかった（ディスクが一杯など）\n"
         "  128+n  シグナル n で中断した\n");
 }

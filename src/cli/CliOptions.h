@@ -13,6 +13,7 @@ enum CliExit : int {
     ExitLocked = 5,      // a window has qm1.dat
     ExitStopped = 6,     // an error reply, a too-big file, a refused mail
     ExitStateFile = 7,   // qm1.dat could not be read whole, or not written
+    ExitOutput = 8,      // a record could not be written to standard output
     ExitSignalBase = 128 // + the signal's number
 };
 
@@ -29,6 +30,7 @@ struct CliOptions {
     QString mail;
     int runs = 1;
     int timeoutSeconds = 60;
+    int maxTimeSeconds = 600; // one run (five rounds) at most, whatever the server does
     Format format = Format::History;
     bool appendHistory = false;
     bool quiet = false;
@@ -43,6 +45,7 @@ struct CliParse {
 
 inline constexpr int kMaxRuns = 100;
 inline constexpr int kMaxTimeoutSeconds = 3600;
+inline constexpr int kMaxMaxTimeSeconds = 86400;
 
 // arguments: as QCoreApplication::arguments(), the program name first.
 CliParse ParseCliArguments(const QStringList& arguments);

@@ -5,7 +5,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,6 +23,20 @@ double rounded(long double value, int decimals) {
 
 bool isDownload(const CliRecord& r) {
     return r.record.kind == HistoryKind::Download;
+}
+
+QString systemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Where a write to fd begins: the end with O_APPEND (">>"), else the file offset; -1 for
+// anything but a regular file.
+off_t writeStart(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags != -1 && (flags & O_APPEND) ? st.st_size : ::lseek(fd, 0, SEEK_CUR);
 }
 
 } // namespace
@@ -45,6 +64,17 @@ QByteArray RecordJsonLine(const CliRecord& record) {
     return QJsonDocument(RecordJson(record)).toJson(QJsonDocument::Compact) + '\n';
 }
 
+QByteArray FailureJsonLine(const CliFailure& f) {
+    const QJsonObject o{
+        {QStringLiteral("kind"), QStringLiteral("error")},
+        {QStringLiteral("started"), IsoLocalTime(f.started)},
+        {f.upload ? QStringLiteral("smtp") : QStringLiteral("url"), f.target},
+        {QStringLiteral("exit_code"), f.exitCode},
+        {QStringLiteral("message"), f.message},
+    };
+    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+}
+
 QByteArray CsvHeaderLine() {
     QStringList names = HistoryCsvHeader();
     names << QStringLiteral("url") << QStringLiteral("smtp");
@@ -52,7 +82,8 @@ QByteArray CsvHeaderLine() {
         names << QStringLiteral("round%1_bytes_per_s").arg(i)
               << QStringLiteral("round%1_kbps").arg(i) << QStringLiteral("round%1_mbps").arg(i);
     }
-    names << QStringLiteral("mark_reasons") << QStringLiteral("history_line");
+    names << QStringLiteral("mark_reasons") << QStringLiteral("exit_code")
+          << QStringLiteral("message") << QStringLiteral("history_line");
     return CsvLine(names).toUtf8();
 }
 
@@ -69,6 +100,50 @@ QByteArray RecordCsvLine(const CliRecord& r) {
             fields << QString() << QString() << QString();
         }
     }
-    fields << r.markReasons.join(QLatin1Char(';')) << r.historyLine;
+    fields << r.markReasons.join(QLatin1Char(';')) << QString() << QString() << r.historyLine;
     return CsvLine(fields).toUtf8();
+}
+
+QByteArray FailureCsvLine(const CliFailure& f) {
+    const QStringList exported = HistoryCsvHeader();
+    QStringList fields;
+    for (const QString& name : exported) {
+        fields << (name == QLatin1String("kind")      ? QStringLiteral("error")
+                   : name == QLatin1String("started") ? IsoLocalTime(f.started)
+                                                      : QString());
+    }
+    fields << (f.upload ? QString() : f.target) << (f.upload ? f.target : QString());
+    for (int i = 0; i < kCsvRounds * 3; ++i)
+        fields << QString();
+    fields << QString() << QString::number(f.exitCode) << f.message << QString();
+    return CsvLine(fields).toUtf8();
+}
+
+QString WriteWhole(int fd, const QByteArray& bytes) {
+    const off_t start = writeStart(fd);
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n =
+            ::write(fd, bytes.constData() + written, std::size_t(bytes.size() - written));
+        if (n > 0) {
+            written += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        const int error = n < 0 ? errno : ENOSPC;
+        struct stat st {};
+        // Only the part this write added goes, and only when nobody else wrote after it.
+        if (written > 0 && start >= 0 && ::fstat(fd, &st) == 0 && st.st_size == start + written &&
+            ::ftruncate(fd, start) == 0)
+            ::lseek(fd, start, SEEK_SET);
+        return systemReason(error);
+    }
+    return {};
+}
+
+QString CloseOutput(int fd) {
+    if (::close(fd) == 0 || errno == EBADF || errno == EINTR)
+        return {};
+    return systemReason(errno);
 }

@@ -4,6 +4,7 @@
 #include "core/history/HistoryRecord.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -26,12 +27,34 @@ struct CliRecord {
     QString historyLine;
 };
 
+// A run of a series that failed: its record in place of a measurement's.
+struct CliFailure {
+    QDateTime started;
+    QString target; // the URL, or the SMTP server
+    bool upload = false;
+    int exitCode = 0;
+    QString message; // as standard error had it
+};
+
 // The export's object with "url" or "smtp", "rounds", "mark_reasons" and "history_line".
 QJsonObject RecordJson(const CliRecord& record);
 // One JSON Lines line, ending in LF.
 QByteArray RecordJsonLine(const CliRecord& record);
 
+// {"kind":"error","started":...,"exit_code":...,"message":...} and "url" or "smtp".
+QByteArray FailureJsonLine(const CliFailure& failure);
+
 // The export's columns first, then url, smtp, the five rounds' bytes_per_s, kbps and mbps,
-// mark_reasons (joined by ";") and history_line. RFC 4180, each line ending in CR LF.
+// mark_reasons (joined by ";"), exit_code and message (a failed run's) and history_line.
+// RFC 4180, each line ending in CR LF.
 QByteArray CsvHeaderLine();
 QByteArray RecordCsvLine(const CliRecord& record);
+// kind "error", started, url or smtp, exit_code and message; the other fields empty.
+QByteArray FailureCsvLine(const CliFailure& failure);
+
+// Writes all of bytes to fd; empty on success, else the system's reason. A regular file
+// that took only part of them (a full disk) is cut back to where they began, so that it
+// never ends in half a record.
+QString WriteWhole(int fd, const QByteArray& bytes);
+// Closes fd, which may report a write the system deferred; empty on success.
+QString CloseOutput(int fd);

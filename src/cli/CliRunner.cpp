@@ -14,22 +14,25 @@
 #include <QEventLoop>
 #include <QLocale>
 #include <QScopedValueRollback>
+#include <chrono>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kProgressEveryMs = 250;    // progress line refresh
 constexpr qsizetype kMaxUrlBytes = 8192; // a request line web servers still take
+// A server silent from the start ends with the silence limit's own message, which starts
+// a moment after the request's.
+constexpr int kHeaderGraceMs = 500;
 
 } // namespace
 
 CliRunner::CliRunner(CliOptions options, QObject* parent)
     : QObject(parent)
     , m_options(std::move(options)) {
-    Out = [](const QByteArray& bytes) {
-        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
-        std::fflush(stdout);
-    };
+    // One whole write per record: a full disk leaves no half line behind.
+    Out = [this](const QByteArray& bytes) { OutError = WriteWhole(STDOUT_FILENO, bytes); };
     Err = [](const QString& text) {
         std::fprintf(stderr, "quillmet-cli: %s\n", text.toLocal8Bit().constData());
     };
@@ -38,6 +41,19 @@ CliRunner::CliRunner(CliOptions options, QObject* parent)
     m_download->UrlSource = [this] { return m_options.url; };
     // The window waits for ever on a silent server; a scheduled job must not.
     m_download->NMHTTP1->TimeOut = m_options.timeoutSeconds * 1000;
+    // That is a silence limit: a server dripping a header line now and then would never
+    // reach it. The header is due within the time-out of the request, redirects included.
+    m_headerTimer.setSingleShot(true);
+    m_headerTimer.setTimerType(Qt::PreciseTimer); // a coarse one may end a bound early
+    m_headerTimer.setInterval(m_options.timeoutSeconds * 1000 + kHeaderGraceMs);
+    connect(&m_headerTimer, &QTimer::timeout, this, &CliRunner::OnHeaderDeadline);
+    m_download->NMHTTP1->OnAboutToSend = [this](QObject*) { m_headerTimer.start(); };
+    // The body's capture starts once the header's empty line has been read.
+    m_download->NMHTTP1->ReportLevel = 8;
+    m_download->NMHTTP1->OnStatus = [this](QObject*, const std::string& status) {
+        if (status == "Capture String" || status == "CaptureFile")
+            m_headerTimer.stop();
+    };
     connect(m_download, &DownloadRun::statusChanged, this, [this](const QString& text) {
         m_status = text;
         m_round = m_download->RoundIndex() + 1; // the round that the text is about
@@ -70,6 +86,11 @@ CliRunner::CliRunner(CliOptions options, QObject* parent)
         if (m_loop)
             m_loop->quit();
     });
+
+    m_maxTimer.setSingleShot(true);
+    m_maxTimer.setTimerType(Qt::PreciseTimer);
+    m_maxTimer.setInterval(std::chrono::seconds(m_options.maxTimeSeconds));
+    connect(&m_maxTimer, &QTimer::timeout, this, &CliRunner::OnMaxTime);
 
     m_progressTimer.setInterval(kProgressEveryMs);
     connect(&m_progressTimer, &QTimer::timeout, this, &CliRunner::Progress);
@@ -125,21 +146,29 @@ int CliRunner::Prepare() {
 }
 
 int CliRunner::Measure() {
-    if (m_options.format == CliOptions::Format::Csv)
-        Out(CsvHeaderLine());
+    if (m_options.format == CliOptions::Format::Csv && !Emit(CsvHeaderLine()))
+        return ExitOutput;
     const int runs = m_options.upload ? 1 : m_options.runs;
     m_schedule->SetRepeatCount(runs, runs);
+    // A failed run does not end a series: a monitoring job wants the others.
+    int lastFailure = ExitMeasured;
     for (m_run = 1; m_run <= runs; ++m_run) {
         if (m_run > 1 && !Pause())
             break;
         CliRecord record;
+        m_lastMessage.clear();
         const int code = m_options.upload ? UploadOnce(&record) : DownloadOnce(&record);
         ClearProgress();
         if (m_signal)
             break;
-        if (code != ExitMeasured)
-            return code;
-        Print(record);
+        if (code != ExitMeasured) {
+            lastFailure = code;
+            if (runs > 1 && !PrintFailure(code))
+                return ExitOutput;
+            continue;
+        }
+        // The history keeps the run even when its record could not be written.
+        const bool printed = Print(record);
         if (m_options.appendHistory) {
             const StateAppendResult appended =
                 AppendHistoryLineToFile(StatePath, record.historyLine,
@@ -153,8 +182,10 @@ int CliRunner::Measure() {
                 return ExitStateFile;
             }
         }
+        if (!printed)
+            return ExitOutput;
     }
-    return m_signal ? ExitSignalBase + m_signal : ExitMeasured;
+    return m_signal ? ExitSignalBase + m_signal : lastFailure;
 }
 
 void CliRunner::Interrupt(int signal) {
@@ -199,8 +230,11 @@ int CliRunner::RunOnce(CliRecord* record, const std::function<void()>& start) {
     m_runClock.start();
     if (ShowProgress)
         m_progressTimer.start();
+    m_maxTimer.start();
     start();
     Wait();
+    m_maxTimer.stop();
+    m_headerTimer.stop();
     m_progressTimer.stop();
     m_record = nullptr;
     return m_code;
@@ -229,6 +263,40 @@ bool CliRunner::Pause() {
     m_finished = false;
     Wait();
     return m_signal == 0;
+}
+
+void CliRunner::OnMaxTime() {
+    EndTimedOut(QStringLiteral("%1 秒を過ぎても測定が終わらないため打ち切りました（%2）")
+                    .arg(m_options.maxTimeSeconds)
+                    .arg(m_options.upload ? m_options.smtp : UrlHostPart(m_options.url)));
+}
+
+void CliRunner::OnHeaderDeadline() {
+    if (!m_download->Running())
+        return;
+    EndTimedOut(QStringLiteral("%1 秒のうちに応答ヘッダーが届かないため打ち切りました（%2）")
+                    .arg(m_options.timeoutSeconds)
+                    .arg(UrlHostPart(m_options.url)));
+}
+
+void CliRunner::EndTimedOut(const QString& text) {
+    if (m_finished || m_signal)
+        return;
+    m_headerTimer.stop();
+    if (m_options.upload) {
+        // Closing ends the dialogue through its disconnect event; no record follows.
+        m_finished = true;
+        m_code = ExitNetwork;
+        m_upload->Close();
+        Message(text);
+        if (m_loop)
+            m_loop->quit();
+        return;
+    }
+    // The request under way (or the pause between rounds) ends; nothing more is reported.
+    m_download->Stop();
+    Message(text);
+    Finish(ExitNetwork);
 }
 
 namespace {
@@ -330,18 +398,43 @@ void CliRunner::OnUploadFinished(const UploadResult& r) {
     Finish(ExitMeasured);
 }
 
-void CliRunner::Print(const CliRecord& record) {
+bool CliRunner::Print(const CliRecord& record) {
     switch (m_options.format) {
     case CliOptions::Format::History:
-        Out(record.historyLine.toUtf8() + '\n');
-        break;
+        return Emit(record.historyLine.toUtf8() + '\n');
     case CliOptions::Format::Json:
-        Out(RecordJsonLine(record));
-        break;
+        return Emit(RecordJsonLine(record));
     case CliOptions::Format::Csv:
-        Out(RecordCsvLine(record));
-        break;
+        return Emit(RecordCsvLine(record));
     }
+    return false;
+}
+
+bool CliRunner::PrintFailure(int code) {
+    CliFailure failure;
+    failure.started = m_started;
+    failure.upload = m_options.upload;
+    failure.target = m_options.upload ? m_options.smtp : m_options.url;
+    failure.exitCode = code;
+    failure.message = m_lastMessage;
+    switch (m_options.format) {
+    case CliOptions::Format::History:
+        return true; // no history line: standard error has told
+    case CliOptions::Format::Json:
+        return Emit(FailureJsonLine(failure));
+    case CliOptions::Format::Csv:
+        return Emit(FailureCsvLine(failure));
+    }
+    return false;
+}
+
+bool CliRunner::Emit(const QByteArray& bytes) {
+    OutError.clear();
+    Out(bytes);
+    if (OutError.isEmpty())
+        return true;
+    Message(QStringLiteral("測定結果を標準出力に書き込めませんでした（%1）").arg(OutError));
+    return false;
 }
 
 void CliRunner::Progress() {
@@ -376,6 +469,7 @@ void CliRunner::ClearProgress() {
 }
 
 void CliRunner::Message(const QString& text) {
+    m_lastMessage = text;
     ClearProgress();
     Err(text);
 }

@@ -27,7 +27,9 @@ public:
     ~CliRunner() override;
 
     // Where records and messages go: standard output and standard error by default.
+    // OutError is set by an Out that could not write: the system's reason.
     std::function<void(const QByteArray&)> Out;
+    QString OutError;
     std::function<void(const QString&)> Err;
     // A progress line on standard error (a terminal, and no --quiet).
     bool ShowProgress = false;
@@ -35,6 +37,7 @@ public:
     QString StatePath = QStringLiteral("qm1.dat");
 
     DownloadRun* Download() const { return m_download; }
+    MeasurementSchedule* Schedule() const { return m_schedule; }
     UploadRun* Upload() const { return m_upload; }
 
     // Start checks, then, with --append-history, the lock and a whole read of the state
@@ -54,10 +57,19 @@ private:
     void Finish(int code);
     // The pause after a run; false when no run follows or a signal ended it.
     bool Pause();
-    void Print(const CliRecord& record);
+    // False when the record could not be written; the message has been told.
+    bool Print(const CliRecord& record);
+    bool Emit(const QByteArray& bytes);
+    // A failed run's record in a series (--json, --csv).
+    bool PrintFailure(int code);
     void Progress();
     void ClearProgress();
     void Message(const QString& text);
+
+    // The whole run's bound and the reply header's: the run ends as timed out.
+    void OnMaxTime();
+    void OnHeaderDeadline();
+    void EndTimedOut(const QString& text);
 
     void OnCompleted(const DownloadResult& result);
     void OnDownloadFailed(const RunOutcome& outcome);
@@ -75,6 +87,11 @@ private:
     int m_signal = 0;
     CliRecord* m_record = nullptr;
     QDateTime m_started;
+    QString m_lastMessage; // the run's, for its failure record
+
+    // --max-time from the run's start; --timeout from each request to its header's end.
+    QTimer m_maxTimer;
+    QTimer m_headerTimer;
 
     // Progress.
     QTimer m_progressTimer;

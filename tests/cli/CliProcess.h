@@ -21,12 +21,15 @@ struct CliResult {
 
 class CliProcess final {
 public:
-    CliProcess(const QString& workDir, const QStringList& arguments) {
+    // outFile: standard output appends to that file instead of a pipe.
+    CliProcess(const QString& workDir, const QStringList& arguments, const QString& outFile = {}) {
         auto env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QString::fromLatin1(name));
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(workDir);
+        if (!outFile.isEmpty())
+            m_process.setStandardOutputFile(outFile, QIODevice::Append);
         m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_clock.start();
         m_process.start(qEnvironmentVariable("QM_BINARY_DIR") + QStringLiteral("/quillmet-cli"),
@@ -63,9 +66,9 @@ private:
     QElapsedTimer m_clock;
 };
 
-inline CliResult RunCli(const QString& workDir, const QStringList& arguments,
-                        int timeoutMs = 60000) {
-    CliProcess process(workDir, arguments);
+inline CliResult RunCli(const QString& workDir, const QStringList& arguments, int timeoutMs = 60000,
+                        const QString& outFile = {}) {
+    CliProcess process(workDir, arguments, outFile);
     return process.finish(timeoutMs);
 }
 

@@ -182,6 +182,25 @@ private slots:
                  qPrintable(said.front()));
     }
 
+    // A failed run's row lines up with the header: its code and message in their columns.
+    void csvFailureRowMatchesHeader() {
+        const QList<QByteArray> header = CsvHeaderLine().chopped(2).split(',');
+        CliFailure failure;
+        failure.started = QDateTime::currentDateTime();
+        failure.target = QStringLiteral("http://h/a.jpg");
+        failure.exitCode = 4;
+        failure.message = QStringLiteral("Connection Failed");
+        const QByteArray row = FailureCsvLine(failure);
+        QVERIFY(row.endsWith("\r\n"));
+        const QList<QByteArray> fields = row.chopped(2).split(',');
+        QCOMPARE(fields.size(), header.size());
+        QCOMPARE(fields[header.indexOf("kind")], QByteArray("error"));
+        QCOMPARE(fields[header.indexOf("url")], QByteArray("http://h/a.jpg"));
+        QCOMPARE(fields[header.indexOf("exit_code")], QByteArray("4"));
+        QCOMPARE(fields[header.indexOf("message")], QByteArray("Connection Failed"));
+        QVERIFY(fields[header.indexOf("history_line")].isEmpty());
+    }
+
     void csvRowMatchesHeader() {
         const QList<QByteArray> header = CsvHeaderLine().chopped(2).split(',');
         const QByteArray row = RecordCsvLine(downloadRecord());

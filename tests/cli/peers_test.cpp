@@ -5,6 +5,8 @@
 #include "cli/CliRunner.h"
 #include "core/measure/DownloadRun.h"
 #include "core/net/ScktComp.h"
+#include "core/platform/WindowTimer.h"
+#include "core/schedule/MeasurementSchedule.h"
 #include "core/state/StateFile.h"
 #include "core/upload/UploadRun.h"
 #include "support/ProcessSignals.h"
@@ -21,6 +23,7 @@
 #include <QtTest>
 
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -58,7 +61,12 @@ private slots:
         QVERIFY(WriteStateFile(statePath(*m_dir), used).ok);
         m_before = bytesOf(statePath(*m_dir));
     }
-    void cleanup() { m_dir.reset(); }
+    void cleanup() {
+        if (!m_mounted.isEmpty())
+            QProcess::execute(QStringLiteral("umount"), {m_mounted});
+        m_mounted.clear();
+        m_dir.reset();
+    }
 
     void failsWithItsCodeAndLeavesTheHistory_data() {
         QTest::addColumn<Peer>("peer");
@@ -350,6 +358,184 @@ private slots:
         }
     }
 
+    // --timeout bounds the reply header from the request, and --max-time the whole run,
+    // however the server paces its bytes: exit 4 at the bound, the history unchanged.
+    void boundsOfATrickle_data() {
+        QTest::addColumn<bool>("dripHeader"); // else an endless slow body
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("fromMs");
+        QTest::addColumn<int>("toMs");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("a header line every 2 s")
+            << true << QStringList{QStringLiteral("--timeout"), QStringLiteral("3")} << 2900 << 4500
+            << "quillmet-cli: 3 秒のうちに応答ヘッダーが届かないため打ち切りました";
+        QTest::newRow("a slow body that never ends")
+            << false
+            << QStringList{QStringLiteral("--timeout"), QStringLiteral("5"),
+                           QStringLiteral("--max-time"), QStringLiteral("2")}
+            << 1900 << 3500 << "quillmet-cli: 2 秒を過ぎても測定が終わらないため打ち切りました";
+    }
+    void boundsOfATrickle() {
+        QFETCH(bool, dripHeader);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, fromMs);
+        QFETCH(int, toMs);
+        QFETCH(QString, message);
+        ScriptedPeer peer;
+        if (dripHeader)
+            peer.readRequest()
+                .send("HTTP/1.0 200 OK\r\n")
+                .sendInPieces(QByteArray("X-Drip: 1\r\n").repeated(60), {11}, 2000);
+        else
+            peer.readRequest()
+                .send("HTTP/1.0 200 OK\r\nContent-Length: 10000000\r\n\r\n")
+                .sendInPieces(QByteArray(100 * 1000, 'x'), {100}, 100);
+        arguments << QStringLiteral("--append-history")
+                  << QString::fromStdString(peer.url("/qm/qm1M.jpg"));
+        const CliResult r = RunCli(m_dir->path(), arguments, 30000);
+        QVERIFY2(r.normalExit && r.exitCode == 4, qPrintable(Describe(r)));
+        QVERIFY2(r.ms >= fromMs && r.ms <= toMs, qPrintable(Describe(r)));
+        QVERIFY2(r.err.startsWith(message), qPrintable(r.err));
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(bytesOf(statePath(*m_dir)), m_before);
+    }
+
+    // A body that keeps coming, slower than the time-out but never silent that long, is
+    // measured: the time-out is the longest silence, not the longest transfer.
+    void slowSteadyBodyIsMeasured() {
+        ScriptedPeer peer;
+        peer.readRequest()
+            .send("HTTP/1.0 200 OK\r\nContent-Length: 3000\r\n\r\n")
+            .sendInPieces(QByteArray(3000, 'x'), {750}, 450)
+            .close();
+        CliOptions options;
+        options.timeoutSeconds = 1;
+        options.maxTimeSeconds = 60;
+        options.format = CliOptions::Format::Json;
+        options.url = QString::fromStdString(peer.url("/qm/qm1M.jpg"));
+        CliRunner runner(options);
+        runner.Download()->Timer1->setInterval(10);
+        QByteArray out;
+        QStringList said;
+        runner.Out = [&](const QByteArray& bytes) { out += bytes; };
+        runner.Err = [&](const QString& text) { said << text; };
+        const int code = runner.Measure();
+        QEXPECT_FAIL("", "the silence timer is not restarted by each chunk yet", Abort);
+        QVERIFY2(code == 0, qPrintable(said.join(QLatin1Char('\n'))));
+        QCOMPARE(QJsonDocument::fromJson(out).object().value("bytes").toInteger(), 3000);
+        QCOMPARE(peer.connectionCount(), 5);
+    }
+
+    // Standard output on a full device: exit 8 and the reason on standard error, no half
+    // record in the file; the history still gets the run.
+    void fullOutputIsTold_data() {
+        QTest::addColumn<bool>("tmpfs"); // else /dev/full
+        QTest::newRow("/dev/full") << false;
+        QTest::newRow("tmpfs with 100 bytes left") << true;
+    }
+    void fullOutputIsTold() {
+        QFETCH(bool, tmpfs);
+        QString outFile = QStringLiteral("/dev/full");
+        QByteArray filler;
+        if (tmpfs) {
+            if (::geteuid() != 0)
+                QSKIP("mounting a tmpfs needs root");
+            const QString mountPoint = m_dir->filePath(QStringLiteral("small"));
+            QVERIFY(QDir().mkpath(mountPoint));
+            QCOMPARE(QProcess::execute(QStringLiteral("mount"),
+                                       {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                        QStringLiteral("-o"), QStringLiteral("size=16k"),
+                                        QStringLiteral("tmpfs"), mountPoint}),
+                     0);
+            m_mounted = mountPoint;
+            outFile = mountPoint + QStringLiteral("/out.jsonl");
+            filler = QByteArray(16 * 1024 - 100, '#');
+            QFile f(outFile);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(filler) == filler.size());
+        }
+        ScriptedPeer peer;
+        peer.readRequest()
+            .send("HTTP/1.0 200 OK\r\nContent-Length: 2000\r\n\r\n")
+            .stream(2000)
+            .close();
+        const CliResult r = RunCli(m_dir->path(),
+                                   {QStringLiteral("--json"), QStringLiteral("--append-history"),
+                                    QString::fromStdString(peer.url("/qm/qm1M.jpg"))},
+                                   30000, outFile);
+        QVERIFY2(r.normalExit && r.exitCode == 8, qPrintable(Describe(r)));
+        QVERIFY2(r.err.contains(
+                     QStringLiteral("quillmet-cli: 測定結果を標準出力に書き込めませんでした（")),
+                 qPrintable(r.err));
+        if (tmpfs)
+            QCOMPARE(bytesOf(outFile), filler);
+        QVERIFY(bytesOf(statePath(*m_dir)) != m_before);
+    }
+
+    // A failed run does not end a series: the others are measured and appended, the failed
+    // one has an error record in its place, and the exit code is the failure's. The appends
+    // clear away what killed saves left.
+    void seriesGoesOnPastAFailure() {
+        ScriptedPeer peer;
+        const auto served = [&peer] {
+            peer.readRequest()
+                .send("HTTP/1.0 200 OK\r\nContent-Length: 2000\r\n\r\n")
+                .stream(2000)
+                .close();
+        };
+        for (int round = 0; round < 5; ++round) {
+            served();
+            peer.next();
+        }
+        peer.readRequest().send("HTTP/1.0 404 Not Found\r\n\r\n").close();
+        peer.next();
+        served(); // and every later connection
+        // A killed save's temporary goes; one that a save may still be writing stays.
+        const QString stale = statePath(*m_dir) + QStringLiteral(".tmp-1a2b3c");
+        const QString live = statePath(*m_dir) + QStringLiteral(".tmp-4d5e6f");
+        for (const QString& name : {stale, live}) {
+            QFile f(name);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("partial") == 7);
+        }
+        {
+            QFile f(stale);
+            QVERIFY(f.open(QIODevice::ReadWrite) &&
+                    f.setFileTime(QDateTime::currentDateTime().addSecs(-120),
+                                  QFileDevice::FileModificationTime));
+        }
+        CliOptions options;
+        options.runs = 3;
+        options.format = CliOptions::Format::Json;
+        options.appendHistory = true;
+        options.url = QString::fromStdString(peer.url("/qm/qm1M.jpg"));
+        CliRunner runner(options);
+        runner.StatePath = statePath(*m_dir);
+        runner.Download()->Timer1->setInterval(10);
+        runner.Schedule()->RepeatTimer->setInterval(10);
+        QByteArray out;
+        runner.Out = [&](const QByteArray& bytes) { out += bytes; };
+        runner.Err = [](const QString&) {};
+        QCOMPARE(runner.Prepare(), 0);
+        QCOMPARE(runner.Measure(), 6);
+        QCOMPARE(peer.connectionCount(), 11);
+
+        const QList<QByteArray> lines = out.split('\n');
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(lines[3].isEmpty());
+        QCOMPARE(QJsonDocument::fromJson(lines[0]).object().value("kind").toString(), "download");
+        QCOMPARE(QJsonDocument::fromJson(lines[2]).object().value("kind").toString(), "download");
+        const QJsonObject error = QJsonDocument::fromJson(lines[1]).object();
+        QCOMPARE(error.value("kind").toString(), QStringLiteral("error"));
+        QCOMPARE(error.value("exit_code").toInt(), 6);
+        QCOMPARE(error.value("message").toString(),
+                 QStringLiteral("接続できませんでした（HTTP 404）"));
+        QVERIFY(QDateTime::fromString(error.value("started").toString(), Qt::ISODate).isValid());
+        StateSnapshot after;
+        QVERIFY(!ReadStateFile(statePath(*m_dir), after).failed());
+        QCOMPARE(after.ListBox1.size(), 3);
+        QVERIFY(!QFileInfo::exists(stale));
+        QVERIFY(QFileInfo::exists(live));
+    }
+
     // The CLI decides by outcomes: no Japanese text of a message, status or log line is
     // compared against anywhere in its source.
     void cliSourceComparesNoDisplayText() {
@@ -379,6 +565,7 @@ private slots:
 private:
     std::optional<QTemporaryDir> m_dir;
     QByteArray m_before;
+    QString m_mounted;
 };
 
 QTEST_GUILESS_MAIN(CliPeersTest)

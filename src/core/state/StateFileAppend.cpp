@@ -2,6 +2,7 @@
 
 #include "core/state/AtomicFile.h"
 #include "core/state/StateFile.h"
+#include "core/state/StateFileCare.h"
 #include "core/state/Tpf0.h"
 
 #include <QFile>
@@ -196,6 +197,8 @@ StateAppendResult AppendHistoryLineToFile(const QString& path, const QString& li
         break;
     }
     }
+    // What killed saves left would otherwise stay for ever when no window is ever opened.
+    RemoveKilledSaveTemporaries(path);
     result.reason = WriteFileAtomically(path, updated);
     if (!result.reason.isEmpty())
         result.status = StateAppendResult::Status::WriteFailed;

@@ -29,6 +29,7 @@ QString StateFileUnreadableReason(const QString& path);
 std::optional<std::string> AppendHistoryLine(std::string_view data, const QString& line, int cap,
                                              QString* why);
 
-// Reads the file, appends and replaces it atomically. A missing file becomes a new one
-// holding the initial state and this one line.
+// Reads the file, appends and replaces it atomically, first removing the temporaries of
+// killed saves as the window does. A missing file becomes a new one holding the initial
+// state and this one line.
 StateAppendResult AppendHistoryLineToFile(const QString& path, const QString& line, int cap);

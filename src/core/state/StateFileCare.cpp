@@ -49,9 +49,13 @@ QString KeepDamagedFile(const QString& path, const QDateTime& when, QString* err
     return {};
 }
 
+int RemoveKilledSaveTemporaries(const QString& path) {
+    return RemoveStaleTemporaries(path, std::chrono::seconds(60));
+}
+
 StateLoad LoadStateFile(const QString& path, StateSnapshot& state, const QDateTime& now) {
     StateLoad load;
-    load.staleTemporaries = RemoveStaleTemporaries(path, std::chrono::seconds(60));
+    load.staleTemporaries = RemoveKilledSaveTemporaries(path);
     load.read = ReadStateFile(path, state);
     // The window saves after every history line and at the close; a file it could not read
     // whole goes aside first. A rename keeps the very bytes, costs no room on a full disk

@@ -12,6 +12,11 @@
 // Returns the new path, or an empty text and the system's reason in *error.
 QString KeepDamagedFile(const QString& path, const QDateTime& when, QString* error);
 
+// Removes the temporaries of saves that were killed beside the state file: those unchanged
+// for a minute, which no save under way ever is. The window does it at start, the command
+// line before it appends. Returns how many went.
+int RemoveKilledSaveTemporaries(const QString& path);
+
 struct StateLoad {
     StateReadResult read;
     QString keptAs;    // where a damaged file went

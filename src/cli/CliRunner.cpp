@@ -271,12 +271,22 @@ void CliRunner::OnMaxTime() {
                     .arg(m_options.upload ? m_options.smtp : UrlHostPart(m_options.url)));
 }
 
+QString CliRunner::ContactedHost() const {
+    // After a redirect the host and port tried are another than the URL's.
+    const QString url = UrlHostPart(m_options.url);
+    const QString host = QString::fromStdString(m_download->NMHTTP1->Host);
+    const QString hostPort = QStringLiteral("%1:%2").arg(host).arg(m_download->NMHTTP1->Port);
+    if (host.isEmpty() || url == host || url == hostPort)
+        return url;
+    return hostPort;
+}
+
 void CliRunner::OnHeaderDeadline() {
     if (!m_download->Running())
         return;
     EndTimedOut(QStringLiteral("%1 秒のうちに応答ヘッダーが届かないため打ち切りました（%2）")
                     .arg(m_options.timeoutSeconds)
-                    .arg(UrlHostPart(m_options.url)));
+                    .arg(ContactedHost()));
 }
 
 void CliRunner::EndTimedOut(const QString& text) {
@@ -360,8 +370,7 @@ void CliRunner::OnDownloadFailed(const RunOutcome& o) {
                     .arg(m_options.timeoutSeconds));
         break;
     default:
-        Message(QStringLiteral("%1（%2 で測定できませんでした）")
-                    .arg(o.message, UrlHostPart(m_options.url)));
+        Message(QStringLiteral("%1（%2 で測定できませんでした）").arg(o.message, ContactedHost()));
         break;
     }
     Finish(ExitNetwork);

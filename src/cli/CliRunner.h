@@ -69,6 +69,8 @@ private:
     // The whole run's bound and the reply header's: the run ends as timed out.
     void OnMaxTime();
     void OnHeaderDeadline();
+    // The host (and port) a failed download last tried, as the URL names it where they agree.
+    QString ContactedHost() const;
     void EndTimedOut(const QString& text);
 
     void OnCompleted(const DownloadResult& result);

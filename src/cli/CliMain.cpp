@@ -13,7 +13,7 @@
 int RunQuillmetCli(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillmet-cli"));
-    const CliParse parsed = ParseCliArguments(QCoreApplication::arguments());
+    const CliParse parsed = ParseCliArguments(CliArguments(argc, argv));
     switch (parsed.outcome) {
     case CliParse::Outcome::Help:
         std::fputs(CliHelpText().toLocal8Bit().constData(), stdout);

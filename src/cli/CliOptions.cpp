@@ -33,6 +33,24 @@ bool boundedNumber(const QString& text, int low, int high, int* value) {
 
 } // namespace
 
+QStringList CliArguments(int argc, const char* const* argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        const QByteArray bytes(argv[i]);
+        QString text = QString::fromUtf8(bytes);
+        if (text.toUtf8() != bytes) {
+            text.clear();
+            for (const char c : bytes) {
+                const auto b = static_cast<unsigned char>(c);
+                text += b < 0x80 ? QString(QLatin1Char(c))
+                                 : QStringLiteral("%%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+            }
+        }
+        arguments << text;
+    }
+    return arguments;
+}
+
 CliParse ParseCliArguments(const QStringList& arguments) {
     CliParse result;
     const auto usage = [&result](const QString& error) {

@@ -49,6 +49,9 @@ inline constexpr int kMaxMaxTimeSeconds = 86400;
 
 // arguments: as QCoreApplication::arguments(), the program name first.
 CliParse ParseCliArguments(const QStringList& arguments);
+// The command line as text: an argument that is not UTF-8 keeps its bytes, those from 0x80 up
+// percent-encoded, so that a URL's path reaches the server as it was typed.
+QStringList CliArguments(int argc, const char* const* argv);
 
 // The URL of the --size preset on the --server server, or on the settings' server (a note
 // is set when the settings file could not be used).

@@ -99,6 +99,14 @@ private slots:
         QVERIFY(QFile::remove(ServerSettingsPath()));
     }
 
+    void anArgumentThatIsNotUtf8KeepsItsBytes() {
+        const char* argv[] = {"quillmet-cli", "http://h/caf\xe9 \xff.jpg",
+                              "http://h/caf\xc3\xa9.jpg"};
+        QCOMPARE(CliArguments(3, argv), (QStringList{QStringLiteral("quillmet-cli"),
+                                                     QStringLiteral("http://h/caf%E9 %FF.jpg"),
+                                                     QStringLiteral("http://h/café.jpg")}));
+    }
+
     void parsedValues() {
         const CliOptions o = ParseCliArguments(args("--runs 7 --csv --append-history --timeout 5 "
                                                     "-q http://h/a.jpg"))

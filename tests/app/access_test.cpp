@@ -296,6 +296,26 @@ private slots:
         QCOMPARE(name(dialog.ComboBox1), QStringLiteral("分置きに"));
     }
 
+    void theHttpUploadModeShowsTheServerAndIsReachableByKey() {
+        TForm1 form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(form.HTTPB1->text().contains(QStringLiteral("(&H)")));
+        form.HTTPB1->trigger();
+        QVERIFY(form.HTTPB1->isChecked() && !form.WEBB1->isChecked() && !form.SMTPB1->isChecked());
+        QVERIFY(form.Edit20->isVisible() && !form.Edit7->isVisible() && !form.Edit3->isVisible());
+        QCOMPARE(form.Edit20->text(), form.Server().Authority());
+        QCOMPARE(QAccessible::queryAccessibleInterface(form.Edit20)->text(QAccessible::Name),
+                 QStringLiteral("測定サーバー"));
+        QCOMPARE(form.Label6->text(), QStringLiteral("送信量"));
+        // Tab goes from the server box to the start button.
+        form.Edit20->setFocus();
+        QTest::keyClick(form.Edit20, Qt::Key_Tab);
+        QTRY_COMPARE(QApplication::focusWidget(), form.Button1);
+        form.WEBB1->trigger();
+        QVERIFY(!form.Edit20->isVisible() && form.Edit7->isVisible());
+    }
+
     void everyControlOfTheOtherWindowsHasAName() {
         TForm1 form;
         TForm2 about{&form};

@@ -49,6 +49,16 @@ private slots:
             << "*upload(310KB),2026-12-09(水) 14:35:00,120,msec,312100,byte,1219.1,kbps,1.191,Mbps"
             << HistoryKind::Upload << 0 << "" << at(9, 14, 35, 0) << qint64(120) << qint64(312100)
             << 1219.1 << 1.191;
+        QTest::newRow("HTTP upload, Wednesday")
+            << "*upload-http(qm.example.jp:8080),2026-12-09(水) 14:35:00,3,msec,268435456,byte,"
+               "921600.0,kbps,900.000,Mbps"
+            << HistoryKind::UploadHttp << 0 << "qm.example.jp:8080" << at(9, 14, 35, 0) << qint64(3)
+            << qint64(268435456) << 921600.0 << 900.0;
+        QTest::newRow("unsteady HTTP upload")
+            << "**upload-http(qm.example.jp),2026-12-09(水) 14:35:00,3,msec,1048576,byte,"
+               "921600.0,kbps,900.000,Mbps"
+            << HistoryKind::UploadHttp << 1 << "qm.example.jp" << at(9, 14, 35, 0) << qint64(3)
+            << qint64(1048576) << 921600.0 << 900.0;
         QTest::newRow("empty host, Thursday")
             << ",2026-12-10(木) 08:01:02,31,msec,100000,byte,780.3,kbps,0.762,Mbps"
             << HistoryKind::Download << 0 << "" << at(10, 8, 1, 2) << qint64(31) << qint64(100000)

@@ -38,6 +38,14 @@ ScriptedPeer& ScriptedPeer::readRequest() {
     return add({Step::ReadRequest, {}, 0});
 }
 
+ScriptedPeer& ScriptedPeer::readBody(qint64 bytesPerSecond) {
+    return add({Step::ReadBody, {}, bytesPerSecond});
+}
+
+ScriptedPeer& ScriptedPeer::sendBodyCount(qint64 delta) {
+    return add({Step::SendCount, {}, delta});
+}
+
 ScriptedPeer& ScriptedPeer::send(const QByteArray& bytes) {
     return add({Step::Send, bytes, 0});
 }
@@ -102,6 +110,8 @@ void ScriptedPeer::accept() {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(socket, &QTcpSocket::readyRead, this, [this, index] {
             auto& c = m_connections[index];
+            if (c.paced)
+                return;
             c.received += c.socket->readAll();
             advance(index);
         });
@@ -118,6 +128,38 @@ void ScriptedPeer::accept() {
         connect(socket, &QTcpSocket::bytesWritten, this, [this, index] { feedStream(index); });
         advance(index);
     }
+}
+
+bool ScriptedPeer::bodyRead(int index, qint64 bytesPerSecond) {
+    auto& c = m_connections[index];
+    if (c.bodyEnd < c.requestScan) {
+        const QByteArray head = c.received.left(c.requestScan).toLower();
+        const qsizetype at = head.lastIndexOf("content-length:");
+        const qsizetype eol = head.indexOf("\r\n", at);
+        const qint64 length = at < 0 ? 0 : head.mid(at + 15, eol - at - 15).trimmed().toLongLong();
+        c.bodyEnd = c.requestScan + length;
+        if (bytesPerSecond > 0) {
+            // Qt stops taking bytes from the kernel while its small buffer is full.
+            c.paced = true;
+            c.socket->setReadBufferSize(16 * 1024);
+            auto* tick = new QTimer(this);
+            connect(tick, &QTimer::timeout, this, [this, index, tick, bytesPerSecond] {
+                auto& paced = m_connections[index];
+                paced.received += paced.socket->read(qMax<qint64>(1, bytesPerSecond / 100));
+                if (paced.received.size() >= paced.bodyEnd || paced.finished ||
+                    paced.clientClosed) {
+                    paced.paced = false;
+                    paced.socket->setReadBufferSize(0);
+                    tick->deleteLater();
+                    tick->stop();
+                    paced.received += paced.socket->readAll();
+                }
+                advance(index);
+            });
+            tick->start(10);
+        }
+    }
+    return !c.paced && c.received.size() >= c.bodyEnd;
 }
 
 void ScriptedPeer::feedStream(int index) {
@@ -150,6 +192,21 @@ void ScriptedPeer::advance(int index) {
             if (end < 0)
                 return;
             c.requestScan = end + 4;
+            ++c.step;
+            break;
+        }
+        case Step::ReadBody:
+            if (!bodyRead(index, step.count))
+                return;
+            ++c.step;
+            break;
+        case Step::SendCount: {
+            const qint64 read = qMin(c.received.size(), c.bodyEnd) - c.requestScan;
+            const QByteArray json = "{\"bytes\":" + QByteArray::number(read + step.count) + "}";
+            c.socket->write(
+                "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                QByteArray::number(json.size()) + "\r\nConnection: close\r\n\r\n" + json);
+            c.socket->flush();
             ++c.step;
             break;
         }

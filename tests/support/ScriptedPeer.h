@@ -26,6 +26,11 @@ public:
     // keeps its connection open and silent.
     ScriptedPeer& readRequest(); // until the client has sent an empty line
     ScriptedPeer& send(const QByteArray& bytes);
+    // After readRequest: until the body its Content-Length announced has arrived, read at
+    // bytesPerSecond (0: as fast as it comes).
+    ScriptedPeer& readBody(qint64 bytesPerSecond = 0);
+    // A sink's 200 reply {"bytes":N}, N the body bytes read plus delta.
+    ScriptedPeer& sendBodyCount(qint64 delta = 0);
     // The bytes in pieces of the given sizes (repeated as needed), a pause between pieces.
     ScriptedPeer& sendInPieces(const QByteArray& bytes, const QList<int>& sizes, int gapMs);
     // Sends count bytes, the pattern repeated, as fast as the client takes them.
@@ -47,7 +52,7 @@ public:
 
 private:
     struct Step {
-        enum Kind { ReadRequest, Send, Stream, Pause, Close, Reset } kind;
+        enum Kind { ReadRequest, ReadBody, SendCount, Send, Stream, Pause, Close, Reset } kind;
         QByteArray bytes;
         qint64 count = 0;
     };
@@ -57,6 +62,8 @@ private:
         int script = 0;
         int step = 0;
         qsizetype requestScan = 0;
+        qsizetype bodyEnd = -1;
+        bool paced = false;
         qint64 streamLeft = -1;
         QByteArray received;
         bool clientClosed = false;
@@ -67,6 +74,8 @@ private:
     void accept();
     void advance(int index);
     void feedStream(int index);
+    // Whether the body announced by the last request has arrived; starts a paced read.
+    bool bodyRead(int index, qint64 bytesPerSecond);
 
     QTcpServer m_server;
     std::vector<std::vector<Step>> m_scripts{1};

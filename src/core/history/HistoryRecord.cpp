@@ -8,6 +8,7 @@
 namespace {
 // Counted from the right: a host may hold a comma of its own, the other nine fields cannot.
 constexpr qsizetype kFixedFields = 9;
+constexpr char kHttpUploadOpen[] = "upload-http(";
 
 bool parseInteger(const QString& text, qint64& value) {
     bool ok = false;
@@ -24,8 +25,15 @@ bool parseSpeed(const QString& text, const QRegularExpression& shape, double& va
 }
 } // namespace
 
+QString HttpUploadFirstField(int mark, const QString& host) {
+    return QLatin1Char('*') + MarkPrefix(mark) + QLatin1String(kHttpUploadOpen) + host +
+           QLatin1Char(')');
+}
+
 QString HistoryRecord::Line() const {
-    const QString first = kind == HistoryKind::Upload ? kUploadFirstField : MarkPrefix(mark) + host;
+    const QString first = kind == HistoryKind::Upload       ? kUploadFirstField
+                          : kind == HistoryKind::UploadHttp ? HttpUploadFirstField(mark, host)
+                                                            : MarkPrefix(mark) + host;
     return HistoryLine(first, FormatRunDate(started), QString::number(connectMs),
                        QString::number(bytes), kbpsText, mbpsText);
 }
@@ -48,8 +56,17 @@ std::optional<HistoryRecord> ParseHistoryLine(const QString& line) {
 
     HistoryRecord r;
     const QString first = fields.mid(0, n - kFixedFields).join(QLatin1Char(','));
+    qsizetype stars = 0;
+    while (stars < 3 && stars < first.size() && first[stars] == QLatin1Char('*'))
+        ++stars;
+    const QString afterStars = first.mid(stars);
     if (first == kUploadFirstField) {
         r.kind = HistoryKind::Upload;
+    } else if (stars > 0 && afterStars.startsWith(QLatin1String(kHttpUploadOpen)) &&
+               afterStars.endsWith(QLatin1Char(')'))) {
+        r.kind = HistoryKind::UploadHttp;
+        r.mark = static_cast<int>(stars) - 1;
+        r.host = afterStars.mid(qsizetype(sizeof kHttpUploadOpen) - 1).chopped(1);
     } else if (first.startsWith(QLatin1String("**"))) {
         r.mark = 2;
         r.host = first.mid(2);
@@ -95,7 +112,15 @@ ParsedHistory ParseHistory(const QStringList& lines) {
 }
 
 QString HistoryKindName(HistoryKind kind) {
-    return kind == HistoryKind::Upload ? QStringLiteral("upload") : QStringLiteral("download");
+    switch (kind) {
+    case HistoryKind::Upload:
+        return QStringLiteral("upload");
+    case HistoryKind::UploadHttp:
+        return QStringLiteral("upload-http");
+    case HistoryKind::Download:
+        break;
+    }
+    return QStringLiteral("download");
 }
 
 QString IsoLocalTime(const QDateTime& when) {

@@ -7,16 +7,21 @@
 #include <QStringList>
 #include <optional>
 
-enum class HistoryKind { Download, Upload };
+enum class HistoryKind { Download, Upload, UploadHttp };
 
 // An upload line's first field. Its "*" belongs to the text, not to a mark: an upload
 // record has mark 0 and an empty host (the line does not name the mail server).
 inline const QString kUploadFirstField = QStringLiteral("*upload(310KB)");
 
+// An HTTP upload's first field: "*upload-http(HOST)", HOST the sink's server as "host[:port]".
+// The leading "*" keeps it from the fastest record; a mark stands before it ("**", "***").
+QString HttpUploadFirstField(int mark, const QString& host);
+
 struct HistoryRecord {
     HistoryKind kind = HistoryKind::Download;
     int mark = 0;      // 0 clean, 1 "*", 2 "**"
-    QString host;      // the URL's host part, port and user name included; may be empty
+    QString host;      // the URL's host part, port and user name included; may be empty; for an
+                       // HTTP upload the server
     QDateTime started; // the line's date and time, read as local time
     qint64 connectMs = 0;
     qint64 bytes = 0;
@@ -40,7 +45,7 @@ struct ParsedHistory {
 };
 ParsedHistory ParseHistory(const QStringList& lines);
 
-// "download" or "upload".
+// "download", "upload" or "upload-http".
 QString HistoryKindName(HistoryKind kind);
 
 // 2026-12-08T14:35:00+09:00: the local UTC offset always written out, never "Z".

@@ -6,18 +6,23 @@
 
 enum class RunEnd {
     Completed,
-    Stopped,     // the user's stop
-    Refused,     // the server did not take the connection
-    Unresolved,  // the host name did not resolve
-    Reset,       // the server reset or dropped the connection
-    TimedOut,    // no answer within the time-out
-    Unreachable, // no route to the server
-    ErrorReply,  // the HTTP reply code ended the run
-    TooBig,      // the file is above 25 MB
-    CutShort,    // the connection ended before the measurement was whole
-    NoBody,      // the reply carried no body to measure
-    SmtpRefused, // an SMTP reply other than the one the step awaits
-    Failed,      // anything else: the message tells
+    Stopped,       // the user's stop
+    Refused,       // the server did not take the connection
+    Unresolved,    // the host name did not resolve
+    Reset,         // the server reset or dropped the connection
+    TimedOut,      // no answer within the time-out
+    Unreachable,   // no route to the server
+    ErrorReply,    // the HTTP reply code ended the run
+    TooBig,        // the file is above 25 MB
+    CutShort,      // the connection ended before the measurement was whole
+    NoBody,        // the reply carried no body to measure
+    SmtpRefused,   // an SMTP reply other than the one the step awaits
+    EarlyReply,    // the server answered before the whole body was handed over
+    CountMismatch, // the server counted other than the bytes sent
+    BodyTooLarge,  // 413: the server does not take a body of that size
+    Redirected,    // a 3xx to an upload, which is not followed
+    NoUploadSink,  // the server's descriptor names no upload sink, or there is no descriptor
+    Failed,        // anything else: the message tells
 };
 
 struct RunOutcome {
@@ -28,11 +33,13 @@ struct RunOutcome {
         , socketError(code) {}
 
     RunEnd end = RunEnd::Completed;
-    QString message;     // the component's own text, for display; empty when it raised none
-    int socketError = 0; // the socket error number, when one is known
-    int replyCode = 0;   // ErrorReply
-    int smtpStep = 0;    // SmtpRefused: the step whose reply was refused
-    QString reply;       // SmtpRefused: the first line of the server's reply
+    QString message;         // the component's own text, for display; empty when it raised none
+    int socketError = 0;     // the socket error number, when one is known
+    int replyCode = 0;       // ErrorReply
+    int smtpStep = 0;        // SmtpRefused: the step whose reply was refused
+    QString reply;           // SmtpRefused: the first line of the server's reply
+    qint64 sentBytes = 0;    // CountMismatch: the body's length
+    qint64 countedBytes = 0; // CountMismatch: what the server's reply counted
 };
 
 // What a socket error number stands for (10061 refused, 11001 no such host, ...); Failed

@@ -32,6 +32,7 @@
 namespace {
 const QColor kDownloadColor(31, 119, 180);
 const QColor kUploadColor(230, 120, 20);
+const QColor kHttpUploadColor(150, 60, 190);
 const QColor kMeanColor(20, 60, 110);
 const QColor kRecordColor(220, 0, 0);
 
@@ -216,6 +217,9 @@ TForm7::TForm7(QWidget* parent)
                 kDownloadColor, QScatterSeries::MarkerShapeRectangle, false);
     UploadSeries = scatter(QStringLiteral("UploadSeries"), QStringLiteral("アップロード"),
                            kUploadColor, QScatterSeries::MarkerShapeTriangle, true);
+    HttpUploadSeries =
+        scatter(QStringLiteral("HttpUploadSeries"), QStringLiteral("HTTPアップロード"),
+                kHttpUploadColor, QScatterSeries::MarkerShapeRotatedRectangle, true);
     MeanSeries = new QLineSeries;
     MeanSeries->setObjectName(QStringLiteral("MeanSeries"));
     MeanSeries->setName(QStringLiteral("直近%1回の移動平均（＊なし）").arg(kMovingMeanCount));
@@ -225,14 +229,15 @@ TForm7::TForm7(QWidget* parent)
     RecordSeries->setPen(QPen(kRecordColor, 1.5, Qt::DashLine));
 
     // The mean and the record first, so that the points are drawn over them.
-    for (QAbstractSeries* s :
-         std::initializer_list<QAbstractSeries*>{RecordSeries, MeanSeries, DownloadSeries,
-                                                 MarkedSeries, UnmeasuredSeries, UploadSeries}) {
+    for (QAbstractSeries* s : std::initializer_list<QAbstractSeries*>{
+             RecordSeries, MeanSeries, DownloadSeries, MarkedSeries, UnmeasuredSeries, UploadSeries,
+             HttpUploadSeries}) {
         Chart1->addSeries(s);
         s->attachAxis(AxisTime);
         s->attachAxis(AxisMbps);
     }
-    for (QScatterSeries* s : {DownloadSeries, MarkedSeries, UnmeasuredSeries, UploadSeries}) {
+    for (QScatterSeries* s :
+         {DownloadSeries, MarkedSeries, UnmeasuredSeries, UploadSeries, HttpUploadSeries}) {
         connect(s, &QScatterSeries::hovered, this,
                 [this, s](const QPointF& point, bool state) { ShowPointLine(s, point, state); });
     }
@@ -340,15 +345,16 @@ void TForm7::Redraw() {
     const bool allHosts = !chosen.isValid();
     const QString host = chosen.toString();
 
-    QList<QPointF> download, marked, unmeasured, upload;
+    QList<QPointF> download, marked, unmeasured, upload, httpUpload;
     m_downloadLines.clear();
     m_markedLines.clear();
     m_unmeasuredLines.clear();
     m_uploadLines.clear();
+    m_httpUploadLines.clear();
     QList<const HistoryRecord*> clean;
     QDateTime first, last;
     double top = 0;
-    int downloads = 0, uploads = 0;
+    int downloads = 0, uploads = 0, httpUploads = 0;
 
     for (const HistoryRecord& r : m_parsed.records) {
         if (r.kind == HistoryKind::Download && !allHosts && r.host != host)
@@ -359,6 +365,10 @@ void TForm7::Redraw() {
             upload << p;
             m_uploadLines << line;
             ++uploads;
+        } else if (r.kind == HistoryKind::UploadHttp) {
+            httpUpload << p;
+            m_httpUploadLines << line;
+            ++httpUploads;
         } else {
             ++downloads;
             if (r.mark == 0) {
@@ -383,6 +393,7 @@ void TForm7::Redraw() {
     MarkedSeries->replace(marked);
     UnmeasuredSeries->replace(unmeasured);
     UploadSeries->replace(upload);
+    HttpUploadSeries->replace(httpUpload);
 
     // The mean of each clean download with the clean ones before it, in time order, once
     // there are enough of them.
@@ -401,7 +412,7 @@ void TForm7::Redraw() {
     }
     MeanSeries->replace(mean);
 
-    const int shown = downloads + uploads;
+    const int shown = downloads + uploads + httpUploads;
     if (m_parsed.records.isEmpty()) {
         Label1->setText(m_parsed.skipped == 0
                             ? QStringLiteral("測定履歴がありません。")
@@ -416,6 +427,8 @@ void TForm7::Redraw() {
     }
     QString counts =
         QStringLiteral("ダウンロード %1件　アップロード %2件").arg(downloads).arg(uploads);
+    if (httpUploads > 0)
+        counts += QStringLiteral("　HTTPアップロード %1件").arg(httpUploads);
     if (m_parsed.skipped > 0)
         counts +=
             QStringLiteral("　（読み取れない%1行はグラフに含めていません）").arg(m_parsed.skipped);
@@ -464,7 +477,8 @@ void TForm7::ShowPointLine(QScatterSeries* series, const QPointF& point, bool en
     const QVector<QString>& lines = series == DownloadSeries     ? m_downloadLines
                                     : series == MarkedSeries     ? m_markedLines
                                     : series == UnmeasuredSeries ? m_unmeasuredLines
-                                                                 : m_uploadLines;
+                                    : series == UploadSeries     ? m_uploadLines
+                                                                 : m_httpUploadLines;
     const QList<QPointF> points = series->points();
     qsizetype nearest = -1;
     double best = 0;

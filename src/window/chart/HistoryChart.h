@@ -53,6 +53,7 @@ public:
     QScatterSeries* MarkedSeries = nullptr;     // "*", hollow
     QScatterSeries* UnmeasuredSeries = nullptr; // "**", hollow
     QScatterSeries* UploadSeries = nullptr;
+    QScatterSeries* HttpUploadSeries = nullptr;
     QLineSeries* MeanSeries = nullptr;   // moving mean of the clean downloads
     QLineSeries* RecordSeries = nullptr; // the fastest record
 
@@ -71,5 +72,6 @@ private:
     bool m_recordShown = false;
     QString m_recordMbps;
     // The history line behind each point, in the order of the series' points.
-    QVector<QString> m_downloadLines, m_markedLines, m_unmeasuredLines, m_uploadLines;
+    QVector<QString> m_downloadLines, m_markedLines, m_unmeasuredLines, m_uploadLines,
+        m_httpUploadLines;
 };

@@ -73,6 +73,11 @@ void TForm1Controls::BuildControls(QMainWindow* window) {
     Edit8 = edit(client, "Edit8", 184, 24, 161, 21, false);
     Edit8->setAttribute(Qt::WA_InputMethodEnabled, false);
     Edit8->setFont(PixelFont(kGothic, 13));
+    Label17 = label(client, "Label17", QStringLiteral("測定サーバー"), 8, 8);
+    Edit20 = edit(client, "Edit20", 8, 24, 337, 21, true);
+    Edit20->setFont(PixelFont(kGothic, 13));
+    Label17->hide();
+    Edit20->hide();
     Label12->hide();
     Edit3->hide();
     Label13->hide();
@@ -219,6 +224,7 @@ void TForm1Controls::BuildControls(QMainWindow* window) {
         {Edit7, QStringLiteral("URL")},
         {Edit3, QStringLiteral("SMTPサーバ")},
         {Edit8, QStringLiteral("あなたのメールアドレス")},
+        {Edit20, QStringLiteral("測定サーバー")},
         {Edit6, QStringLiteral("測定日時")},
         {Edit1, QStringLiteral("コネクト時間 (msec)")},
         {Edit2, QStringLiteral("受信量 (byte)")},
@@ -341,8 +347,10 @@ void TForm1Controls::BuildMenus(TForm1* form) {
         item(UPDOWN1, "WEBB1", QStringLiteral("Quillmet(ダウンロード)(&W)"), &TForm1::WEBB1Click);
     SMTPB1 = item(UPDOWN1, "SMTPB1", QStringLiteral("メールベンチ(アップロード)(&S)"),
                   &TForm1::SMTPB1Click);
+    HTTPB1 = item(UPDOWN1, "HTTPB1", QStringLiteral("HTTPアップロード(&H)"), &TForm1::HTTPB1Click);
     WEBB1->setCheckable(true);
     SMTPB1->setCheckable(true);
+    HTTPB1->setCheckable(true);
     WEBB1->setChecked(true);
 
     Help1 = menu(MainMenu1, "Help1", QStringLiteral("ヘルプ(&H)"));
@@ -403,6 +411,7 @@ void TForm1Controls::SetStartEnabled(bool enabled) {
 void TForm1Controls::ShowServer(const MeasurementServer& server) {
     Label1->setText(QStringLiteral("URL（例 ：") + ExampleUrlText(server) + QStringLiteral("）"));
     Label1->adjustSize();
+    Edit20->setText(server.Authority());
     const std::pair<QAction*, const char*> presets[] = {
         {DTI8184KBN1, "15M"},
         {CommufaC1, "8M"},
@@ -418,7 +427,8 @@ void TForm1Controls::ShowServer(const MeasurementServer& server) {
         action->setEnabled(!server.Lacks(PresetPath(QString::fromLatin1(size))));
 }
 
-void TForm1Controls::ShowMode(bool upload) {
+void TForm1Controls::ShowMode(MeasureMode mode) {
+    const bool upload = mode != MeasureMode::Download;
     Label6->setText(upload ? QStringLiteral("送信量") : QStringLiteral("受信量"));
     Label7->setText(upload ? QStringLiteral("推定送信スピード")
                            : QStringLiteral("推定受信スピード"));
@@ -430,14 +440,24 @@ void TForm1Controls::ShowMode(bool upload) {
                                     : QStringLiteral("推定受信スピード (Mbps)"));
     Label6->adjustSize();
     Label7->adjustSize();
-    SMTPB1->setChecked(upload);
-    WEBB1->setChecked(!upload);
-    // The other mode's fields go first, so that focus never passes through them.
+    SMTPB1->setChecked(mode == MeasureMode::MailUpload);
+    WEBB1->setChecked(mode == MeasureMode::Download);
+    HTTPB1->setChecked(mode == MeasureMode::HttpUpload);
+    // The other modes' fields go first, so that focus never passes through them.
     const std::initializer_list<QWidget*> smtpFields{Label12, Label13, Edit3, Edit8};
     const std::initializer_list<QWidget*> urlFields{Edit7, Label1};
-    for (QWidget* w : upload ? urlFields : smtpFields)
-        w->hide();
-    for (QWidget* w : upload ? smtpFields : urlFields)
+    const std::initializer_list<QWidget*> serverFields{Label17, Edit20};
+    const std::initializer_list<QWidget*> fields[] = {urlFields, smtpFields, serverFields};
+    const auto shown = static_cast<std::size_t>(mode);
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (i != shown)
+            for (QWidget* w : fields[i])
+                w->hide();
+    }
+    for (QWidget* w : fields[shown])
         w->show();
-    K1->menuAction()->setEnabled(!upload);
+    // The presets fill the URL box; the server choice among them serves the HTTP upload too.
+    K1->menuAction()->setEnabled(mode != MeasureMode::MailUpload);
+    if (mode == MeasureMode::HttpUpload)
+        QWidget::setTabOrder(Edit20, Button1);
 }

@@ -19,6 +19,9 @@ class ClickableLabel;
 class TForm1;
 struct MeasurementServer;
 
+// What 測定開始 runs: the JPEG download, the mail upload or the HTTP upload to the server.
+enum class MeasureMode { Download, MailUpload, HttpUpload };
+
 class TForm1Controls {
 public:
     // input area
@@ -28,6 +31,8 @@ public:
     QLineEdit* Edit3 = nullptr;
     QLabel* Label13 = nullptr;
     QLineEdit* Edit8 = nullptr;
+    QLabel* Label17 = nullptr;   // "測定サーバー", in the HTTP upload mode
+    QLineEdit* Edit20 = nullptr; // the chosen server, read-only
     QLabel* Label9 = nullptr;
     QPushButton* Button1 = nullptr;
     QPushButton* Button5 = nullptr; // "中止": stops the run under way
@@ -156,6 +161,7 @@ public:
     QMenu* UPDOWN1 = nullptr;
     QAction* WEBB1 = nullptr;
     QAction* SMTPB1 = nullptr;
+    QAction* HTTPB1 = nullptr; // the HTTP upload to the measurement server
     QMenu* Help1 = nullptr;
     QAction* Tutorial1 = nullptr;
     QAction* N8 = nullptr;
@@ -180,8 +186,8 @@ protected:
     void ClearResultBoxes();
     void ShowRoundBoxes(bool rounds);
     void SetStartEnabled(bool enabled);
-    // The captions and fields of the upload (SMTP) or the download mode.
-    void ShowMode(bool upload);
+    // The captions and fields of a mode; the two uploads share the upload's captions.
+    void ShowMode(MeasureMode mode);
     // The URL example and the presets (one the server lacks disabled) follow the server.
     void ShowServer(const MeasurementServer& server);
 

@@ -3,6 +3,7 @@
 #include "core/measure/DownloadRun.h"
 #include "core/net/Nmhttp.h"
 #include "core/platform/Exceptions.h"
+#include "core/upload/HttpUploadRun.h"
 #include "core/upload/UploadRun.h"
 #include "window/dialogs/quillmetUnit4.h"
 #include "window/main/EditBoxCopyFilter.h"
@@ -28,6 +29,7 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
     : QMainWindow(parent)
     , m_download(new DownloadRun(this))
     , m_upload(new UploadRun(this))
+    , m_httpUpload(new HttpUploadRun(this))
     , m_schedule(new MeasurementSchedule(this))
     , NMHTTP1(m_download->NMHTTP1)
     , Timer1(m_download->Timer1)
@@ -46,6 +48,7 @@ TForm1::TForm1(QStringList arguments, QWidget* parent)
     SetUpHistoryList();
     ConnectDownload();
     ConnectUpload();
+    ConnectHttpUpload();
     ConnectSchedule();
     // The menu shortcuts work from the edit boxes too; Ctrl+C stays with an edit box that
     // has a selection.
@@ -113,6 +116,7 @@ void TForm1::FormCreate() {
 
 void TForm1::AppDeactivate() {
     m_download->MarkDisturbed();
+    m_httpUpload->MarkDisturbed();
 }
 
 void TForm1::FormClose() {

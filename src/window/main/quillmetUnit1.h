@@ -18,6 +18,8 @@ class TNMHTTP;
 class TClientSocket;
 class DownloadRun;
 class UploadRun;
+class HttpUploadRun;
+struct HttpUploadResult;
 class TForm7;
 struct DownloadResult;
 struct RunOutcome;
@@ -29,6 +31,7 @@ class TForm1 final : public QMainWindow, public TForm1Controls {
     // The runs, each owning its components and state; the window shows what they report.
     DownloadRun* m_download = nullptr;
     UploadRun* m_upload = nullptr;
+    HttpUploadRun* m_httpUpload = nullptr;
     MeasurementSchedule* m_schedule = nullptr;
 
 public:
@@ -47,6 +50,7 @@ public:
     // leaves the built-in server and a note in the status bar.
     void ReadServerSettings();
     UploadRun& Upload() const noexcept { return *m_upload; }
+    HttpUploadRun& HttpUpload() const noexcept { return *m_httpUpload; }
     // The command-line repeat counter.
     std::int32_t RepeatCount() const noexcept { return m_schedule->RepeatCount(); }
 
@@ -127,8 +131,14 @@ public:
     // upload and mode switch (the socket's events and the silence timer belong to Upload())
     // The upload branch of Button1Click, after its common part.
     void StartUpload();
-    void SMTPB1Click() { ShowMode(true); }
-    void WEBB1Click() { ShowMode(false); }
+    void SMTPB1Click() { ShowMode(MeasureMode::MailUpload); }
+    void WEBB1Click() { ShowMode(MeasureMode::Download); }
+    void HTTPB1Click() {
+        ShowMode(MeasureMode::HttpUpload);
+        ShowServer(m_server);
+    }
+    // The HTTP upload branch of Button1Click, after its common part.
+    void StartHttpUpload();
 
     // timer measurement
     void TimerMeasClick();
@@ -182,6 +192,9 @@ private:
     // What the window does with the runs' reports.
     void ConnectDownload();
     void ConnectUpload();
+    void ConnectHttpUpload();
+    void ShowHttpUploadResult(const HttpUploadResult& result);
+    void HttpUploadFailed(const RunOutcome& outcome);
     void ShowDownloadResult(const DownloadResult& result);
     void ShowUploadResult(const UploadResult& result);
     void DownloadFailed(const RunOutcome& outcome);

@@ -6,6 +6,7 @@
 #include "core/measure/StartChecks.h"
 #include "core/net/ErrorExplanation.h"
 #include "core/net/Nmhttp.h"
+#include "core/upload/HttpUploadRun.h"
 #include "core/upload/UploadRun.h"
 #include "window/widgets/ExceptionReport.h"
 #include "window/widgets/MessageBox.h"
@@ -38,6 +39,10 @@ void TForm1::Button1Click() {
     ClearResultBoxes();
     Edit6->setText(FormatRunDate(QDateTime::currentDateTime()));
     m_download->ClearMark();
+    if (HTTPB1->isChecked()) {
+        StartHttpUpload();
+        return;
+    }
     if (!WEBB1->isChecked()) {
         StartUpload();
         return;
@@ -116,6 +121,8 @@ void TForm1::S1Click() {
         m_download->Stop();
     else if (m_upload->Running())
         m_upload->Stop();
+    else if (m_httpUpload->Running())
+        m_httpUpload->Stop();
 }
 
 void TForm1::RunStopped() {

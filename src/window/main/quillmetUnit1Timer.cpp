@@ -1,6 +1,7 @@
 // The main window's side of the timer measurement: it shows what the schedule holds.
 #include "window/main/quillmetUnit1.h"
 
+#include "core/upload/HttpUploadRun.h"
 #include "core/upload/UploadRun.h"
 #include "window/dialogs/quillmetUnit6.h"
 
@@ -63,5 +64,5 @@ void TForm1::ShowSchedule() {
 }
 
 bool TForm1::RunInProgress() const {
-    return DownloadRunning() || m_upload->Running();
+    return DownloadRunning() || m_upload->Running() || m_httpUpload->Running();
 }

@@ -144,6 +144,12 @@ private slots:
                                               << "" << refused;
         QTest::newRow("DEL") << "http://127.0.0.1:%1/x\x7f.jpg"
                              << "" << refused;
+        QTest::newRow("port past 65535") << "http://127.0.0.1:1%1/x.jpg"
+                                         << ""
+                                         << "ポート番号は1から65535までの数字で入れてください。";
+        QTest::newRow("user info") << "http://u:p@127.0.0.1:%1/x.jpg"
+                                   << ""
+                                   << "URLにユーザー名やパスワードは入れられません。";
     }
     void urlChecksRefuseAndChangeNothing() {
         QFETCH(QString, url);

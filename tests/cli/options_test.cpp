@@ -74,16 +74,12 @@ private slots:
         QTest::newRow("size with upload")
             << "--upload --smtp mx --mail a@b --size 1M" << Outcome::Usage << "--size";
         QTest::newRow("upload-http") << "--upload-http --runs 3 --json" << Outcome::Run << "";
-        QTest::newRow("upload-http on a server")
-            << "--upload-http --server example.net:8080" << Outcome::Run << "";
         QTest::newRow("upload-http with url")
             << "--upload-http http://h/a.jpg" << Outcome::Usage << "URL を指定しません";
         QTest::newRow("upload-http with upload")
             << "--upload-http --upload --smtp mx --mail a@b" << Outcome::Usage << "--upload-http";
         QTest::newRow("upload-http with size")
             << "--upload-http --size 1M" << Outcome::Usage << "--size";
-        QTest::newRow("upload-http bad server")
-            << "--upload-http --server h:0" << Outcome::Usage << "65535";
     }
     void parse() {
         QFETCH(QString, line);

@@ -41,6 +41,12 @@ int RunQuillmetCli(int argc, char* argv[]) {
         if (!note.isEmpty())
             std::fprintf(stderr, "quillmet-cli: %s\n", note.toLocal8Bit().constData());
     }
+    if (options.uploadHttp && options.server.isEmpty()) {
+        QString note;
+        options.server = CliServer(options, &note).Authority();
+        if (!note.isEmpty())
+            std::fprintf(stderr, "quillmet-cli: %s\n", note.toLocal8Bit().constData());
+    }
     CliRunner runner(options);
     // Cron mail stays clean: progress only on a terminal.
     runner.ShowProgress = !options.quiet && ::isatty(STDERR_FILENO) == 1;

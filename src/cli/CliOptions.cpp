@@ -10,6 +10,7 @@ namespace {
 
 const QString kRuns = QStringLiteral("runs");
 const QString kUpload = QStringLiteral("upload");
+const QString kUploadHttp = QStringLiteral("upload-http");
 const QString kSmtp = QStringLiteral("smtp");
 const QString kMail = QStringLiteral("mail");
 const QString kJson = QStringLiteral("json");
@@ -66,6 +67,7 @@ CliParse ParseCliArguments(const QStringList& arguments) {
     parser.addOptions({
         {kRuns, {}, QStringLiteral("N")},
         {kUpload, {}},
+        {kUploadHttp, {}},
         {kSmtp, {}, QStringLiteral("HOST")},
         {kMail, {}, QStringLiteral("ADDRESS")},
         {kJson, {}},
@@ -129,6 +131,25 @@ CliParse ParseCliArguments(const QStringList& arguments) {
                          .arg(kMaxMaxTimeSeconds));
 
     const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(kUploadHttp)) {
+        if (o.upload)
+            return usage(QStringLiteral("--upload と --upload-http は同時に指定できません"));
+        if (!positional.isEmpty())
+            return usage(QStringLiteral("--upload-http のときは URL を指定しません"));
+        if (parser.isSet(kSize))
+            return usage(QStringLiteral("--size はダウンロードの測定にだけ使えます"));
+        if (parser.isSet(kSmtp) || parser.isSet(kMail))
+            return usage(QStringLiteral("--smtp と --mail は --upload と一緒に使います"));
+        o.uploadHttp = true;
+        if (parser.isSet(kServer)) {
+            MeasurementServer server;
+            o.server = parser.value(kServer);
+            if (const ServerAddressError e = ParseServerAddress(o.server, &server);
+                e != ServerAddressError::None)
+                return usage(QStringLiteral("--server: ") + ServerAddressErrorText(e));
+        }
+        return result;
+    }
     if (o.upload && (parser.isSet(kServer) || parser.isSet(kSize)))
         return usage(QStringLiteral("--server と --size はダウンロードの測定にだけ使えます"));
     if (o.upload) {
@@ -170,7 +191,7 @@ CliParse ParseCliArguments(const QStringList& arguments) {
     return result;
 }
 
-QString CliPresetUrl(const CliOptions& options, QString* note) {
+MeasurementServer CliServer(const CliOptions& options, QString* note) {
     MeasurementServer server;
     if (options.server.isEmpty()) {
         const ServerSettingsRead read = ReadServerSettings();
@@ -180,13 +201,18 @@ QString CliPresetUrl(const CliOptions& options, QString* note) {
     } else {
         ParseServerAddress(options.server, &server);
     }
-    return server.PresetUrl(options.size);
+    return server;
+}
+
+QString CliPresetUrl(const CliOptions& options, QString* note) {
+    return CliServer(options, note).PresetUrl(options.size);
 }
 
 QString CliUsageText() {
     return QStringLiteral("使い方: quillmet-cli [オプション] URL\n"
                           "        quillmet-cli --upload --smtp HOST --mail ADDRESS [オプション]\n"
                           "        quillmet-cli [--server HOST[:PORT]] --size SIZE [オプション]\n"
+                          "        quillmet-cli --upload-http [--server HOST[:PORT]] [オプション]\n"
                           "詳しくは quillmet-cli --help\n");
 }
 
@@ -195,17 +221,21 @@ QString CliHelpText() {
         "使い方: quillmet-cli [オプション] URL\n"
         "        quillmet-cli --upload --smtp HOST --mail ADDRESS [オプション]\n"
         "        quillmet-cli [--server HOST[:PORT]] --size SIZE [オプション]\n"
+        "        quillmet-cli --upload-http [--server HOST[:PORT]] [オプション]\n"
         "\n"
         "Quillmet のウィンドウと同じ測定をコマンドラインで行います。URL の JPEG ファイルを\n"
         "2.5 秒おきに 5 回受信し、最速と最遅を除いた 3 回の平均を記録します。--upload では\n"
         "約 312 KB のテストメールを SMTP サーバ（ポート 25）経由で ADDRESS 宛てに送り、\n"
         "送信速度を記録します。メールにはこのコンピュータのホスト名とアドレスが入ります。\n"
+        "--upload-http では測定サーバーの受け口へランダムなデータを HTTP で 5 回送り、\n"
+        "ダウンロードと同じ方法で送信速度を記録します（ポート 25 を使いません）。\n"
         "\n"
         "オプション:\n"
         "  --runs N            N 回測定する（1～100、前の測定の終了から 3 秒後に次を開始）。\n"
         "                      失敗した測定があっても次に進み、終了コードは最後に失敗した\n"
         "                      測定のもの（--json と --csv では失敗も kind が error の行で出す）\n"
         "  --upload            アップロード（メールベンチ）を測定する\n"
+        "  --upload-http       測定サーバーへの HTTP アップロードを測定する\n"
         "  --smtp HOST         SMTP サーバ（--upload のとき）\n"
         "  --mail ADDRESS      あなたのメールアドレス（--upload のとき。送信元と宛先）\n"
         "  --json              一回の測定を一行の JSON で出力する（JSON Lines）\n"
@@ -217,8 +247,8 @@ QString CliHelpText() {
         "                      どう応えても、これを過ぎたら打ち切る\n"
         "  --size SIZE         URL の代わりに測定サーバーの見本ファイルを測る\n"
         "                      （15M 8M 4M 2M 1M 500K 200K 100K、簡易測定と同じ大きさ）\n"
-        "  --server HOST[:PORT]  --size の測定サーバー（既定はウィンドウの「測定サーバーの\n"
-        "                      設定」で選んだサーバー、ポートの既定は 80）\n"
+        "  --server HOST[:PORT]  --size と --upload-http の測定サーバー（既定はウィンドウの\n"
+        "                      「測定サーバーの設定」で選んだサーバー、ポートの既定は 80）\n"
         "  -q, --quiet         端末への進行表示をしない\n"
         "  -h, --help          この説明を表示する\n"
         "  -v, --version       版を表示する\n"
@@ -233,6 +263,8 @@ QString CliHelpText() {
         "  4  接続できない、接続が切れた、または時間切れ（ネットワークの障害）\n"
         "  5  Quillmet のウィンドウが qm1.dat を使用中（--append-history）\n"
         "  6  サーバがエラーを返した、ファイルが大きすぎる、またはメールを受け付けなかった\n"
+        "     （--upload-http では、受け口が送信データを断った、受け取り終わる前に応答した、\n"
+        "     受け取ったバイト数が違った、転送しようとした、または受け口がなかったときも）\n"
         "  7  qm1.dat を最後まで読めない、または書き込めない（--append-history）\n"
         "  8  測定結果を標準出力に書き込めなかった（ディスクが一杯など）\n"
         "  128+n  シグナル n で中断した\n");

@@ -1,6 +1,8 @@
 // The command line of quillmet-cli.
 #pragma once
 
+#include "core/server/MeasurementServer.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -11,7 +13,7 @@ enum CliExit : int {
     ExitRefused = 3,     // the start checks refused the URL or the server and address
     ExitNetwork = 4,     // no connection, a lost one or a time-out
     ExitLocked = 5,      // a window has qm1.dat
-    ExitStopped = 6,     // an error reply, a too-big file, a refused mail
+    ExitStopped = 6,     // an error reply, a too-big file, a refused mail, a sink's refusal
     ExitStateFile = 7,   // qm1.dat could not be read whole, or not written
     ExitOutput = 8,      // a record could not be written to standard output
     ExitSignalBase = 128 // + the signal's number
@@ -21,6 +23,8 @@ struct CliOptions {
     enum class Format { History, Json, Csv };
 
     bool upload = false;
+    // An upload by HTTP to the measurement server's sink (--server, or the settings').
+    bool uploadHttp = false;
     QString url; // download
     // A preset of a measurement server instead of a URL: the size name, and the server
     // (empty: the one in the settings file).
@@ -52,6 +56,10 @@ CliParse ParseCliArguments(const QStringList& arguments);
 // The command line as text: an argument that is not UTF-8 keeps its bytes, those from 0x80 up
 // percent-encoded, so that a URL's path reaches the server as it was typed.
 QStringList CliArguments(int argc, const char* const* argv);
+
+// The --server server, or the settings' server (a note is set when the settings file could
+// not be used).
+MeasurementServer CliServer(const CliOptions& options, QString* note);
 
 // The URL of the --size preset on the --server server, or on the settings' server (a note
 // is set when the settings file could not be used).

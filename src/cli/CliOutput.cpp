@@ -25,6 +25,16 @@ bool isDownload(const CliRecord& r) {
     return r.record.kind == HistoryKind::Download;
 }
 
+bool isMailUpload(const CliRecord& r) {
+    return r.record.kind == HistoryKind::Upload;
+}
+
+QString targetName(const CliRecord& r) {
+    return isDownload(r)     ? QStringLiteral("url")
+           : isMailUpload(r) ? QStringLiteral("smtp")
+                             : QStringLiteral("server");
+}
+
 QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
@@ -43,15 +53,18 @@ off_t writeStart(int fd) {
 
 QJsonObject RecordJson(const CliRecord& r) {
     QJsonObject o = HistoryJsonObject(r.record);
-    o.insert(isDownload(r) ? QStringLiteral("url") : QStringLiteral("smtp"), r.target);
-    if (isDownload(r)) {
+    o.insert(targetName(r), r.target);
+    if (!isMailUpload(r)) {
         QJsonArray rounds;
         for (const CliRound& round : r.rounds) {
-            rounds.append(QJsonObject{
+            QJsonObject one{
                 {QStringLiteral("bytes_per_s"), rounded(round.bytesPerSecond, 3)},
                 {QStringLiteral("kbps"), round.kbpsText.toDouble()},
                 {QStringLiteral("mbps"), round.mbpsText.toDouble()},
-            });
+            };
+            if (round.bytes >= 0)
+                one.insert(QStringLiteral("bytes"), round.bytes);
+            rounds.append(one);
         }
         o.insert(QStringLiteral("rounds"), rounds);
     }
@@ -68,7 +81,10 @@ QByteArray FailureJsonLine(const CliFailure& f) {
     const QJsonObject o{
         {QStringLiteral("kind"), QStringLiteral("error")},
         {QStringLiteral("started"), IsoLocalTime(f.started)},
-        {f.upload ? QStringLiteral("smtp") : QStringLiteral("url"), f.target},
+        {f.uploadHttp ? QStringLiteral("server")
+         : f.upload   ? QStringLiteral("smtp")
+                      : QStringLiteral("url"),
+         f.target},
         {QStringLiteral("exit_code"), f.exitCode},
         {QStringLiteral("message"), f.message},
     };
@@ -89,7 +105,8 @@ QByteArray CsvHeaderLine() {
 
 QByteArray RecordCsvLine(const CliRecord& r) {
     QStringList fields = HistoryCsvRow(r.record);
-    fields << (isDownload(r) ? r.target : QString()) << (isDownload(r) ? QString() : r.target);
+    // An HTTP upload's server is in the host column already.
+    fields << (isDownload(r) ? r.target : QString()) << (isMailUpload(r) ? r.target : QString());
     for (int i = 0; i < kCsvRounds; ++i) {
         if (i < int(r.rounds.size())) {
             const CliRound& round = r.rounds[std::size_t(i)];
@@ -108,11 +125,13 @@ QByteArray FailureCsvLine(const CliFailure& f) {
     const QStringList exported = HistoryCsvHeader();
     QStringList fields;
     for (const QString& name : exported) {
-        fields << (name == QLatin1String("kind")      ? QStringLiteral("error")
-                   : name == QLatin1String("started") ? IsoLocalTime(f.started)
-                                                      : QString());
+        fields << (name == QLatin1String("kind")                   ? QStringLiteral("error")
+                   : name == QLatin1String("started")              ? IsoLocalTime(f.started)
+                   : name == QLatin1String("host") && f.uploadHttp ? f.target
+                                                                   : QString());
     }
-    fields << (f.upload ? QString() : f.target) << (f.upload ? f.target : QString());
+    const bool url = !f.upload && !f.uploadHttp;
+    fields << (url ? f.target : QString()) << (f.upload ? f.target : QString());
     for (int i = 0; i < kCsvRounds * 3; ++i)
         fields << QString();
     fields << QString() << QString::number(f.exitCode) << f.message << QString();

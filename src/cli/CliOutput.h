@@ -12,8 +12,9 @@
 
 struct CliRound {
     long double bytesPerSecond = 0;
-    QString kbpsText; // as the window shows it, 1 decimal
-    QString mbpsText; // 3 decimals
+    QString kbpsText;  // as the window shows it, 1 decimal
+    QString mbpsText;  // 3 decimals
+    qint64 bytes = -1; // an HTTP upload's body length; -1 for a download's
 };
 
 struct CliRecord {
@@ -21,8 +22,8 @@ struct CliRecord {
     // bytes, kbps, mbps, mark (and mbit_s from them).
     HistoryRecord record;
     // The command line's own fields, after those.
-    QString target;               // the URL, or the SMTP server
-    std::vector<CliRound> rounds; // five for a download, none for an upload
+    QString target;               // the URL, the SMTP server, or the HTTP upload's server
+    std::vector<CliRound> rounds; // five for a download and an HTTP upload, none for a mail
     QStringList markReasons;      // "unsteady", "too_small", "connect_time"
     QString historyLine;
 };
@@ -30,18 +31,20 @@ struct CliRecord {
 // A run of a series that failed: its record in place of a measurement's.
 struct CliFailure {
     QDateTime started;
-    QString target; // the URL, or the SMTP server
+    QString target; // the URL, the SMTP server, or the HTTP upload's server
     bool upload = false;
+    bool uploadHttp = false;
     int exitCode = 0;
     QString message; // as standard error had it
 };
 
-// The export's object with "url" or "smtp", "rounds", "mark_reasons" and "history_line".
+// The export's object with "url", "smtp" or "server" (an HTTP upload's), "rounds" (with each
+// body's "bytes" for an HTTP upload), "mark_reasons" and "history_line".
 QJsonObject RecordJson(const CliRecord& record);
 // One JSON Lines line, ending in LF.
 QByteArray RecordJsonLine(const CliRecord& record);
 
-// {"kind":"error","started":...,"exit_code":...,"message":...} and "url" or "smtp".
+// {"kind":"error","started":...,"exit_code":...,"message":...} and "url", "smtp" or "server".
 QByteArray FailureJsonLine(const CliFailure& failure);
 
 // The export's columns first, then url, smtp, the five rounds' bytes_per_s, kbps and mbps,
@@ -49,7 +52,8 @@ QByteArray FailureJsonLine(const CliFailure& failure);
 // RFC 4180, each line ending in CR LF.
 QByteArray CsvHeaderLine();
 QByteArray RecordCsvLine(const CliRecord& record);
-// kind "error", started, url or smtp, exit_code and message; the other fields empty.
+// kind "error", started, url or smtp (an HTTP upload's server in host), exit_code and
+// message; the other fields empty.
 QByteArray FailureCsvLine(const CliFailure& failure);
 
 // Writes all of bytes to fd; empty on success, else the system's reason. A regular file

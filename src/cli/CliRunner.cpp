@@ -9,11 +9,13 @@
 #include "core/schedule/MeasurementSchedule.h"
 #include "core/state/StateFileAppend.h"
 #include "core/state/StateFileLock.h"
+#include "core/upload/HttpUploadRun.h"
 #include "core/upload/UploadRun.h"
 
 #include <QEventLoop>
 #include <QLocale>
 #include <QScopedValueRollback>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <unistd.h>
@@ -25,6 +27,22 @@ constexpr qsizetype kMaxUrlBytes = 8192; // a request line web servers still tak
 // A server silent from the start ends with the silence limit's own message, which starts
 // a moment after the request's.
 constexpr int kHeaderGraceMs = 500;
+
+// A sink that refused or answered other than it should is the server's doing, as an error
+// reply is; the rest are the line's.
+int HttpUploadExitCode(RunEnd end) {
+    switch (end) {
+    case RunEnd::ErrorReply:
+    case RunEnd::BodyTooLarge:
+    case RunEnd::EarlyReply:
+    case RunEnd::CountMismatch:
+    case RunEnd::Redirected:
+    case RunEnd::NoUploadSink:
+        return ExitStopped;
+    default:
+        return ExitNetwork;
+    }
+}
 
 } // namespace
 
@@ -80,6 +98,19 @@ CliRunner::CliRunner(CliOptions options, QObject* parent)
         Finish(ExitNetwork);
     });
 
+    m_httpUpload = new HttpUploadRun(this);
+    m_httpUpload->SilenceTimeoutMs = m_options.timeoutSeconds * 1000;
+    if (m_options.uploadHttp)
+        ParseServerAddress(m_options.server, &m_server);
+    connect(m_httpUpload, &HttpUploadRun::statusChanged, this, [this](const QString& text) {
+        m_status = text;
+        Progress();
+    });
+    connect(m_httpUpload, &HttpUploadRun::roundMeasured, this,
+            [this](int index, const QString&, const QString&, qint64) { m_round = index + 1; });
+    connect(m_httpUpload, &HttpUploadRun::completed, this, &CliRunner::OnHttpUploadCompleted);
+    connect(m_httpUpload, &HttpUploadRun::failed, this, &CliRunner::OnHttpUploadFailed);
+
     // The runs follow each other as the window's command-line repeat's do.
     m_schedule = new MeasurementSchedule(this);
     connect(m_schedule, &MeasurementSchedule::runDue, this, [this] {
@@ -104,7 +135,7 @@ int CliRunner::Prepare() {
             Err(*refusal);
             return ExitRefused;
         }
-    } else {
+    } else if (!m_options.uploadHttp) {
         const DownloadStartCheck check = CheckDownloadUrl(m_options.url);
         if (!check.Passed()) {
             Err(check.statusText.isEmpty() ? check.messageText : check.statusText);
@@ -157,7 +188,9 @@ int CliRunner::Measure() {
             break;
         CliRecord record;
         m_lastMessage.clear();
-        const int code = m_options.upload ? UploadOnce(&record) : DownloadOnce(&record);
+        const int code = m_options.upload       ? UploadOnce(&record)
+                         : m_options.uploadHttp ? HttpUploadOnce(&record)
+                                                : DownloadOnce(&record);
         ClearProgress();
         if (m_signal)
             break;
@@ -170,9 +203,9 @@ int CliRunner::Measure() {
         // The history keeps the run even when its record could not be written.
         const bool printed = Print(record);
         if (m_options.appendHistory) {
-            const StateAppendResult appended =
-                AppendHistoryLineToFile(StatePath, record.historyLine,
-                                        m_options.upload ? kUploadHistoryCap : kDownloadHistoryCap);
+            const StateAppendResult appended = AppendHistoryLineToFile(
+                StatePath, record.historyLine,
+                m_options.upload || m_options.uploadHttp ? kUploadHistoryCap : kDownloadHistoryCap);
             if (!appended.ok()) {
                 Err(appended.status == StateAppendResult::Status::Unreadable
                         ? QStringLiteral("%1 を読み込めないため、履歴に追記しません。（%2）")
@@ -196,6 +229,8 @@ void CliRunner::Interrupt(int signal) {
     m_schedule->RepeatTimer->setEnabled(false);
     if (m_download->Running())
         m_download->Abort();
+    // Abort reports nothing; no record follows.
+    m_httpUpload->Abort();
     if (m_upload->Running()) {
         // Closing ends the dialogue through its disconnect event; no record follows.
         m_finished = true;
@@ -221,11 +256,17 @@ int CliRunner::UploadOnce(CliRecord* record) {
     });
 }
 
+int CliRunner::HttpUploadOnce(CliRecord* record) {
+    // The descriptor is read first, then round 1; the later rounds come from the round timer.
+    return RunOnce(record, [this] { m_httpUpload->Start(m_server, FormatRunDate(m_started)); });
+}
+
 int CliRunner::RunOnce(CliRecord* record, const std::function<void()>& start) {
     m_record = record;
     m_finished = false;
     m_code = ExitMeasured;
     m_status.clear();
+    m_round = 0;
     m_started = QDateTime::currentDateTime();
     m_runClock.start();
     if (ShowProgress)
@@ -268,7 +309,7 @@ bool CliRunner::Pause() {
 void CliRunner::OnMaxTime() {
     EndTimedOut(QStringLiteral("%1 秒を過ぎても測定が終わらないため打ち切りました（%2）")
                     .arg(m_options.maxTimeSeconds)
-                    .arg(m_options.upload ? m_options.smtp : UrlHostPart(m_options.url)));
+                    .arg(m_options.upload ? m_options.smtp : Target()));
 }
 
 QString CliRunner::ContactedHost() const {
@@ -293,6 +334,12 @@ void CliRunner::EndTimedOut(const QString& text) {
     if (m_finished || m_signal)
         return;
     m_headerTimer.stop();
+    if (m_options.uploadHttp) {
+        m_httpUpload->Abort();
+        Message(text);
+        Finish(ExitNetwork);
+        return;
+    }
     if (m_options.upload) {
         // Closing ends the dialogue through its disconnect event; no record follows.
         m_finished = true;
@@ -407,6 +454,42 @@ void CliRunner::OnUploadFinished(const UploadResult& r) {
     Finish(ExitMeasured);
 }
 
+void CliRunner::OnHttpUploadCompleted(const HttpUploadResult& r) {
+    if (!m_record)
+        return;
+    CliRecord& c = *m_record;
+    c.record = resultRecord(HistoryKind::UploadHttp, m_started, r.connectText.toLongLong(), r.bytes,
+                            r.kbpsText, r.mbpsText);
+    c.record.mark = r.mark;
+    c.record.host = r.host;
+    c.target = r.host;
+    c.rounds.clear();
+    for (const HttpUploadRound& round : r.rounds) {
+        c.rounds.push_back({round.bytesPerSecond, RoundKbpsText(round.bytesPerSecond),
+                            RoundMbpsText(round.bytesPerSecond), round.bytes});
+    }
+    c.markReasons.clear();
+    if (r.reasons.unsteadyRound)
+        c.markReasons << QStringLiteral("unsteady");
+    if (r.reasons.connectUnmeasured)
+        c.markReasons << QStringLiteral("connect_time");
+    c.historyLine = r.historyLine;
+    Finish(ExitMeasured);
+}
+
+void CliRunner::OnHttpUploadFailed(const RunOutcome& o) {
+    QString text = HttpUploadFailureText(o, m_server.Authority());
+    if (o.end == RunEnd::TimedOut)
+        text +=
+            QStringLiteral("（%1 秒応答がないため打ち切りました）").arg(m_options.timeoutSeconds);
+    Message(text);
+    Finish(HttpUploadExitCode(o.end));
+}
+
+QString CliRunner::Target() const {
+    return m_options.uploadHttp ? m_server.Authority() : UrlHostPart(m_options.url);
+}
+
 bool CliRunner::Print(const CliRecord& record) {
     switch (m_options.format) {
     case CliOptions::Format::History:
@@ -423,7 +506,10 @@ bool CliRunner::PrintFailure(int code) {
     CliFailure failure;
     failure.started = m_started;
     failure.upload = m_options.upload;
-    failure.target = m_options.upload ? m_options.smtp : m_options.url;
+    failure.uploadHttp = m_options.uploadHttp;
+    failure.target = m_options.upload       ? m_options.smtp
+                     : m_options.uploadHttp ? m_server.Authority()
+                                            : m_options.url;
     failure.exitCode = code;
     failure.message = m_lastMessage;
     switch (m_options.format) {
@@ -456,6 +542,11 @@ void CliRunner::Progress() {
     qint64 bytes = 0;
     if (m_options.upload) {
         bytes = m_upload->RoundBytes();
+    } else if (m_options.uploadHttp) {
+        // The round under way and its body's length.
+        const int round = std::min(m_round, 4);
+        line += QStringLiteral(" %1/5").arg(round + 1);
+        bytes = m_httpUpload->RoundBytes()[std::size_t(round)];
     } else {
         line += QStringLiteral(" %1/5").arg(m_round);
         bytes = m_download->NMHTTP1->ReceivedBytes;

@@ -11,11 +11,13 @@
 #include <memory>
 
 class DownloadRun;
+class HttpUploadRun;
 class MeasurementSchedule;
 class QEventLoop;
 class StateFileLock;
 class UploadRun;
 struct DownloadResult;
+struct HttpUploadResult;
 struct RunOutcome;
 struct UploadResult;
 
@@ -39,6 +41,7 @@ public:
     DownloadRun* Download() const { return m_download; }
     MeasurementSchedule* Schedule() const { return m_schedule; }
     UploadRun* Upload() const { return m_upload; }
+    HttpUploadRun* HttpUpload() const { return m_httpUpload; }
 
     // Start checks, then, with --append-history, the lock and a whole read of the state
     // file: the exit code that ends the program, or ExitMeasured to go on.
@@ -51,6 +54,7 @@ public:
 private:
     int DownloadOnce(CliRecord* record);
     int UploadOnce(CliRecord* record);
+    int HttpUploadOnce(CliRecord* record);
     int RunOnce(CliRecord* record, const std::function<void()>& start);
     // Runs the event loop until Finish() or an interrupt.
     void Wait();
@@ -76,10 +80,16 @@ private:
     void OnCompleted(const DownloadResult& result);
     void OnDownloadFailed(const RunOutcome& outcome);
     void OnUploadFinished(const UploadResult& result);
+    void OnHttpUploadCompleted(const HttpUploadResult& result);
+    void OnHttpUploadFailed(const RunOutcome& outcome);
+    // What the run measures against, for messages and records.
+    QString Target() const;
 
     CliOptions m_options;
     DownloadRun* m_download = nullptr;
     UploadRun* m_upload = nullptr;
+    HttpUploadRun* m_httpUpload = nullptr;
+    MeasurementServer m_server; // --upload-http's
     MeasurementSchedule* m_schedule = nullptr;
     std::unique_ptr<StateFileLock> m_lock;
 

@@ -169,6 +169,27 @@ private slots:
         QCOMPARE(newRequests().size(), 5);
     }
 
+    // An HTTP upload to the sample host's sink: a record of kind upload-http with five rounds
+    // and their body lengths.
+    void uploadHttpToTheSampleHost() {
+        const QString server = QStringLiteral("127.0.0.1:%1").arg(m_port);
+        const CliResult r = RunCli(m_dir->path(),
+                                   {QStringLiteral("--upload-http"), QStringLiteral("--server"),
+                                    server, QStringLiteral("--json")},
+                                   120000);
+        QVERIFY2(r.normalExit && r.exitCode == 0 && r.err.isEmpty(), qPrintable(Describe(r)));
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QCOMPARE(o.value("kind").toString(), QStringLiteral("upload-http"));
+        QCOMPARE(o.value("server").toString(), server);
+        const QJsonArray rounds = o.value("rounds").toArray();
+        QCOMPARE(rounds.size(), 5);
+        QCOMPARE(rounds[0].toObject().value("bytes").toInteger(), 1048576);
+        QCOMPARE(o.value("bytes").toInteger(), rounds[4].toObject().value("bytes").toInteger());
+        const auto m = kHistoryLine.match(o.value("history_line").toString());
+        QVERIFY(m.hasMatch() && m.captured(1) == QStringLiteral("*"));
+        QCOMPARE(m.captured(2), QStringLiteral("upload-http(%1)").arg(server));
+    }
+
     // Two runs in CSV, appended to a used qm1.dat: ten whole requests by HTTP/1.0, a header
     // and two rows, and exactly the two lines added to the file, every other byte kept.
     void csvTwoRunsAppendTwoLines() {

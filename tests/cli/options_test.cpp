@@ -73,6 +73,13 @@ private slots:
         QTest::newRow("server ipv6") << "--server [::1]:80 --size 1M" << Outcome::Usage << "IPv6";
         QTest::newRow("size with upload")
             << "--upload --smtp mx --mail a@b --size 1M" << Outcome::Usage << "--size";
+        QTest::newRow("upload-http") << "--upload-http --runs 3 --json" << Outcome::Run << "";
+        QTest::newRow("upload-http with url")
+            << "--upload-http http://h/a.jpg" << Outcome::Usage << "URL を指定しません";
+        QTest::newRow("upload-http with upload")
+            << "--upload-http --upload --smtp mx --mail a@b" << Outcome::Usage << "--upload-http";
+        QTest::newRow("upload-http with size")
+            << "--upload-http --size 1M" << Outcome::Usage << "--size";
     }
     void parse() {
         QFETCH(QString, line);

@@ -8,6 +8,7 @@
 #include "core/platform/WindowTimer.h"
 #include "core/schedule/MeasurementSchedule.h"
 #include "core/state/StateFile.h"
+#include "core/upload/HttpUploadRun.h"
 #include "core/upload/UploadRun.h"
 #include "support/ProcessSignals.h"
 #include "support/ScriptedPeer.h"
@@ -16,6 +17,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -40,6 +42,31 @@ enum class Ending {
     CutShort,
     Other
 };
+
+constexpr qint64 kMiB = 1024 * 1024;
+
+QByteArray sinkReply(const QByteArray& status, const QByteArray& body) {
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\n\r\n" + body;
+}
+
+// The peer as a measurement server: its descriptor on the first connection, the sink after.
+void describeSink(ScriptedPeer& peer, qint64 maxBytes) {
+    peer.readRequest()
+        .send(sinkReply("200 OK", R"({"name":"t","version":"1","files":[],"upload":)"
+                                  R"({"path":"/qm/up","max_bytes":)" +
+                                      QByteArray::number(maxBytes) + "}}"))
+        .close()
+        .next();
+}
+
+CliOptions httpUploadOptions(const ScriptedPeer& peer) {
+    CliOptions options;
+    options.uploadHttp = true;
+    options.server = QStringLiteral("127.0.0.1:%1").arg(peer.port());
+    options.format = CliOptions::Format::Json;
+    return options;
+}
 
 QByteArray bytesOf(const QString& path) {
     QFile f(path);
@@ -229,6 +256,69 @@ private slots:
         QVERIFY2(line.startsWith(QStringLiteral("*upload(310KB),")), qPrintable(line));
         QCOMPARE(line.split(QLatin1Char(','))[4], QString::number(o.value("bytes").toInteger()));
         QCOMPARE(peer.commands().value(1), QByteArray("Mail From:taro@example.jp\r\n"));
+    }
+
+    // Five posts to the sink: a record of kind upload-http naming the server, its five rounds
+    // with each body's length, the last one's in "bytes" and in the history line.
+    void httpUploadRecordAsJson() {
+        ScriptedPeer peer;
+        describeSink(peer, 2 * kMiB);
+        peer.readRequest().readBody().sendBodyCount().close();
+        CliRunner runner(httpUploadOptions(peer));
+        runner.HttpUpload()->RoundTimer->setInterval(20);
+        QByteArray out;
+        QStringList said;
+        runner.Out = [&](const QByteArray& bytes) { out += bytes; };
+        runner.Err = [&](const QString& text) { said << text; };
+        QCOMPARE(runner.Prepare(), 0);
+        QCOMPARE(runner.Measure(), 0);
+        QCOMPARE(said, QStringList());
+        QCOMPARE(peer.connectionCount(), 6);
+        const QJsonObject o = QJsonDocument::fromJson(out).object();
+        const QString server = QStringLiteral("127.0.0.1:%1").arg(peer.port());
+        QCOMPARE(o.value("kind").toString(), QStringLiteral("upload-http"));
+        QCOMPARE(o.value("server").toString(), server);
+        QCOMPARE(o.value("host").toString(), server);
+        const QJsonArray rounds = o.value("rounds").toArray();
+        QCOMPARE(rounds.size(), 5);
+        QCOMPARE(rounds[0].toObject().value("bytes").toInteger(), kMiB);
+        QVERIFY(rounds[1].toObject().value("bytes").toInteger() >= kMiB);
+        QCOMPARE(o.value("bytes").toInteger(), rounds[4].toObject().value("bytes").toInteger());
+        const QString line = o.value("history_line").toString();
+        QVERIFY2(line.startsWith(QStringLiteral("*upload-http(%1),").arg(server)),
+                 qPrintable(line));
+        QCOMPARE(line.split(QLatin1Char(','))[4], QString::number(o.value("bytes").toInteger()));
+    }
+
+    // A sink that answers before the body: the server's doing, exit 6, one error record per
+    // run of a series naming the server, and no history line.
+    void httpUploadEarlyReply() {
+        ScriptedPeer peer;
+        for (int run = 0; run < 2; ++run) {
+            describeSink(peer, 2 * kMiB);
+            peer.readRequest().send(sinkReply("200 OK", R"({"bytes":1048576})")).close().next();
+        }
+        CliOptions options = httpUploadOptions(peer);
+        options.runs = 2;
+        options.appendHistory = true;
+        CliRunner runner(options);
+        runner.StatePath = statePath(*m_dir);
+        runner.Schedule()->RepeatTimer->setInterval(10);
+        QByteArray out;
+        QStringList said;
+        runner.Out = [&](const QByteArray& bytes) { out += bytes; };
+        runner.Err = [&](const QString& text) { said << text; };
+        QCOMPARE(runner.Prepare(), 0);
+        QCOMPARE(runner.Measure(), 6);
+        QCOMPARE(said.size(), 2);
+        QCOMPARE(out.count('\n'), 2);
+        const QJsonObject o = QJsonDocument::fromJson(out.left(out.indexOf('\n'))).object();
+        QCOMPARE(o.value("kind").toString(), QStringLiteral("error"));
+        QCOMPARE(o.value("exit_code").toInt(), 6);
+        QCOMPARE(o.value("server").toString(), QStringLiteral("127.0.0.1:%1").arg(peer.port()));
+        QCOMPARE(o.value("message").toString(), said[0]);
+        QCOMPARE(peer.connectionCount(), 4);
+        QCOMPARE(bytesOf(statePath(*m_dir)), m_before);
     }
 
     // A server that refuses the sender: the dialogue's text and the server's reply, exit 6,

@@ -6,7 +6,7 @@ foreach(test cli_options_test cli_binary_test cli_peers_test)
 endforeach()
 
 # The end-to-end tests start build/quillmet-cli (and build/quillmet, for its lock) against
-# scripts/sample-host, which serves what make-samples writes.
-add_dependencies(cli_binary_test quillmet-cli quillmet make-samples)
+# scripts/sample-host, which serves what make-samples writes and runs quillmet-sink's upload sink.
+add_dependencies(cli_binary_test quillmet-cli quillmet make-samples quillmet-sink)
 set_tests_properties(cli_binary_test PROPERTIES RESOURCE_LOCK sample_host LABELS "cli;e2e"
                                                 TIMEOUT 240)

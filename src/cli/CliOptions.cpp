@@ -106,6 +106,17 @@ CliParse ParseCliArguments(const QStringList& arguments) {
     }
 
     CliOptions& o = result.options;
+    // --server, when given, is an address the run can use: else what is wrong with it.
+    const auto takeServer = [&parser, &o]() -> QString {
+        if (!parser.isSet(kServer))
+            return QString();
+        o.server = parser.value(kServer);
+        MeasurementServer server;
+        const ServerAddressError e = ParseServerAddress(o.server, &server);
+        return e == ServerAddressError::None
+                   ? QString()
+                   : QStringLiteral("--server: ") + ServerAddressErrorText(e);
+    };
     o.upload = parser.isSet(kUpload);
     o.appendHistory = parser.isSet(kAppend);
     o.quiet = parser.isSet(kQuiet);
@@ -141,13 +152,8 @@ CliParse ParseCliArguments(const QStringList& arguments) {
         if (parser.isSet(kSmtp) || parser.isSet(kMail))
             return usage(QStringLiteral("--smtp と --mail は --upload と一緒に使います"));
         o.uploadHttp = true;
-        if (parser.isSet(kServer)) {
-            MeasurementServer server;
-            o.server = parser.value(kServer);
-            if (const ServerAddressError e = ParseServerAddress(o.server, &server);
-                e != ServerAddressError::None)
-                return usage(QStringLiteral("--server: ") + ServerAddressErrorText(e));
-        }
+        if (const QString bad = takeServer(); !bad.isEmpty())
+            return usage(bad);
         return result;
     }
     if (o.upload && (parser.isSet(kServer) || parser.isSet(kSize)))
@@ -174,13 +180,8 @@ CliParse ParseCliArguments(const QStringList& arguments) {
         if (PresetPath(o.size).isEmpty())
             return usage(QStringLiteral("--size には %1 のどれかを指定してください")
                              .arg(PresetSizeNames().join(QStringLiteral(", "))));
-        if (parser.isSet(kServer)) {
-            MeasurementServer server;
-            o.server = parser.value(kServer);
-            if (const ServerAddressError e = ParseServerAddress(o.server, &server);
-                e != ServerAddressError::None)
-                return usage(QStringLiteral("--server: ") + ServerAddressErrorText(e));
-        }
+        if (const QString bad = takeServer(); !bad.isEmpty())
+            return usage(bad);
         return result;
     }
     if (positional.isEmpty())

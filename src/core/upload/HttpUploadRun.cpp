@@ -454,11 +454,7 @@ void HttpUploadRun::Fail(RunOutcome outcome) {
 void HttpUploadRun::Stop() {
     if (!Running())
         return;
-    m_fetch->Abort();
-    RoundTimer->setEnabled(false);
-    CloseConnection();
-    m_phase = Phase::Idle;
-    m_outcome = RunOutcome(RunEnd::Stopped);
+    Abort();
     emit stopped();
 }
 

@@ -371,6 +371,18 @@ HistoryRecord resultRecord(HistoryKind kind, const QDateTime& started, qint64 co
     record.mbps = mbpsText.toDouble();
     return record;
 }
+
+// The record's names for why a result is marked (an HTTP upload is never too small).
+QStringList markReasonNames(const MarkReasons& reasons) {
+    QStringList names;
+    if (reasons.unsteadyRound)
+        names << QStringLiteral("unsteady");
+    if (reasons.tooSmall)
+        names << QStringLiteral("too_small");
+    if (reasons.connectUnmeasured)
+        names << QStringLiteral("connect_time");
+    return names;
+}
 } // namespace
 
 void CliRunner::OnCompleted(const DownloadResult& r) {
@@ -385,13 +397,7 @@ void CliRunner::OnCompleted(const DownloadResult& r) {
     c.rounds.clear();
     for (const DownloadRound& round : r.rounds)
         c.rounds.push_back({round.bytesPerSecond, round.kbpsText, round.mbpsText});
-    c.markReasons.clear();
-    if (r.reasons.unsteadyRound)
-        c.markReasons << QStringLiteral("unsteady");
-    if (r.reasons.tooSmall)
-        c.markReasons << QStringLiteral("too_small");
-    if (r.reasons.connectUnmeasured)
-        c.markReasons << QStringLiteral("connect_time");
+    c.markReasons = markReasonNames(r.reasons);
     c.historyLine = r.historyLine;
     // Not a failure: the record is kept with its mark, as the window keeps it.
     if (r.tooSmall)
@@ -468,11 +474,7 @@ void CliRunner::OnHttpUploadCompleted(const HttpUploadResult& r) {
         c.rounds.push_back({round.bytesPerSecond, RoundKbpsText(round.bytesPerSecond),
                             RoundMbpsText(round.bytesPerSecond), round.bytes});
     }
-    c.markReasons.clear();
-    if (r.reasons.unsteadyRound)
-        c.markReasons << QStringLiteral("unsteady");
-    if (r.reasons.connectUnmeasured)
-        c.markReasons << QStringLiteral("connect_time");
+    c.markReasons = markReasonNames(r.reasons);
     c.historyLine = r.historyLine;
     Finish(ExitMeasured);
 }

@@ -150,6 +150,26 @@ round_speeds() {
 # input: "wire_ms
 # server_ms", where wire_ms runs from the first to the last packet of the body as the server
 # saw them (after its 354 reply) and server_ms from that last packet to the server's 250.
+# A tcpdump -tt -nn capture on the server's side of POSTs to PORT, in: per connection that
+# carried at least MIN client bytes, "body_ms server_ms" in the order the replies came: from the
+# client's first payload packet to its last, and from that to the server's first payload.
+post_times() { # port min_bytes
+    awk -v port="$1" -v min="$2" '
+        /^[0-9]+\.[0-9]+ IP6? / {
+            len = 0
+            if (match($0, /length [0-9]+/)) len = substr($0, RSTART + 7, RLENGTH - 7) + 0
+            if (len == 0) next
+            src = $3; dst = $5; sub(/:$/, "", dst)
+            if (dst ~ ("\\." port "$")) {
+                if (!(src in first)) first[src] = $1
+                last[src] = $1; sent[src] += len
+            } else if (src ~ ("\\." port "$") && !(dst in answered) && sent[dst] >= min) {
+                answered[dst] = 1
+                printf "%.3f %.3f\n", (last[dst] - first[dst]) * 1000, ($1 - last[dst]) * 1000
+            }
+        }'
+}
+
 smtp_times() {
     awk '
         function nibble(c) { return index("0123456789abcdef", c) - 1 }

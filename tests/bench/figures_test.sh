@@ -124,5 +124,17 @@ check "no mail in a capture" "" "$(printf '%s\n' '1000.0 IP 10.200.0.1.25 > 10.2
 cut="$(sed 's/^\(\t0x0030:  0000 0001\) 4142$/\1 41/' <<<"$capture")"
 check "a capture cut short" "10.000 4.000" "$(smtp_times <<<"$cut")"
 
+# Two connections to port 80: a small descriptor GET (under the 10-byte minimum) and a POST whose
+# body came in three packets; the reply 2.5 ms after the last. Pure ACKs do not count.
+posts='2000.000000 IP 10.200.0.2.41000 > 10.200.0.1.80: Flags [P.], seq 1:5, ack 1, length 4
+2000.001000 IP 10.200.0.1.80 > 10.200.0.2.41000: Flags [P.], seq 1:3, ack 5, length 2
+2000.100000 IP 10.200.0.2.42000 > 10.200.0.1.80: Flags [P.], seq 1:9, ack 1, length 8
+2000.105000 IP 10.200.0.1.80 > 10.200.0.2.42000: Flags [.], ack 9, length 0
+2000.110000 IP 10.200.0.2.42000 > 10.200.0.1.80: Flags [.], seq 9:17, ack 1, length 8
+2000.120000 IP 10.200.0.2.42000 > 10.200.0.1.80: Flags [P.], seq 17:25, ack 1, length 8
+2000.122500 IP 10.200.0.1.80 > 10.200.0.2.42000: Flags [P.], seq 1:40, ack 25, length 39
+2000.130000 IP 10.200.0.1.80 > 10.200.0.2.42000: Flags [P.], seq 40:50, ack 25, length 10'
+check "a POST's body and server times" "20.000 2.500" "$(post_times 80 10 <<<"$posts")"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -64,6 +64,14 @@ line=$(in_cli "$QM_BINARY_DIR/quillmet-cli" --json "http://192.0.2.1:$port/qm/qm
     fail "quillmet-cli: $line"
 echo "cli: $line"
 
+# The HTTP upload to the server's sink through the veth: five counted rounds.
+line=$(XDG_CONFIG_HOME=$scratch/config in_cli "$QM_BINARY_DIR/quillmet-cli" --upload-http \
+    --server "192.0.2.1:$port" --json) || fail "quillmet-cli --upload-http: $line"
+echo "cli: $line"
+grep -q '"kind":"upload-http"' <<<"$line" || fail "not an HTTP upload's record: $line"
+[ "$(grep -o '"bytes":[0-9]*' <<<"$line" | sed -n '2,$p' | grep -vc '"bytes":0$')" -ge 5 ] ||
+    fail "fewer than five rounds with bytes: $line"
+
 # The descriptor over IPv6 lists every sample with its real size.
 in_cli python3 - "http://[fd00:51::1]:$port/.well-known/quillmet.json" "$scratch/cache/www/qm" <<'PY' ||
 import json, os, sys, urllib.request

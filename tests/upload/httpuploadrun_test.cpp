@@ -206,6 +206,18 @@ private slots:
         QVERIFY(spies.failed.wait(10000));
         QCOMPARE(spies.failure(), RunEnd::TimedOut);
     }
+
+    void aSilentDescriptorEndsAtTheRunsSilenceBound() {
+        ScriptedPeer peer;
+        peer.readRequest();
+        HttpUploadRun run;
+        run.SilenceTimeoutMs = 300;
+        Spies spies(run);
+        run.Start(serverOf(peer), QString());
+        // Far sooner than the descriptor's own 10 s.
+        QVERIFY(spies.failed.wait(5000));
+        QCOMPARE(spies.failure(), RunEnd::TimedOut);
+    }
 };
 
 QTEST_GUILESS_MAIN(HttpUploadRunTest)

@@ -17,6 +17,7 @@
 
 namespace {
 constexpr int kRoundPauseMs = 2500;
+constexpr int kDescriptorTimeoutMs = 10000;
 // One send call at most; the socket takes what fits in its buffer.
 constexpr qint64 kSendCallBytes = 256 * 1024;
 // A reply from the sink is a few hundred bytes; anything near this is not one.
@@ -183,6 +184,9 @@ void HttpUploadRun::Start(const MeasurementServer& server, const QString& starte
             QStringLiteral("ランダムなデータだけを %1 へ送ります").arg(server.Authority()));
     else
         emit statusChanged(QStringLiteral("コネクト中"));
+    // The descriptor is small: its own bound, unless the run's silence bound is shorter.
+    m_fetch->TimeoutMs = SilenceTimeoutMs > 0 ? std::min(SilenceTimeoutMs, kDescriptorTimeoutMs)
+                                              : kDescriptorTimeoutMs;
     m_fetch->Start(server);
 }
 

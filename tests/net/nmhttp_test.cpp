@@ -282,20 +282,17 @@ private slots:
         QVERIFY(peer.finished());
     }
 
-    // Counted, the body costs no memory: not even a first Get meets fresh pages for it.
+    // Counted, not even a first Get's body meets fresh pages (4,096 would hold this one).
     void countOnlyBodyIsCountedAndNotKept() {
         const int size = 16 * 1024 * 1024;
-        const QByteArray header = okHeader(size);
-        ForkedPeer peer({header + QByteArray(size, 'z')});
+        ForkedPeer peer({okHeader(size) + QByteArray(size, 'z')});
         TNMHTTP http;
         http.CountOnlyBody = true;
         const long faultsBefore = MinorFaults();
         http.Get("http://127.0.0.1:" + std::to_string(peer.port) + "/qm16M.jpg");
-        const long faults = MinorFaults() - faultsBefore;
+        QVERIFY(MinorFaults() - faultsBefore < 400);
         QCOMPARE(http.ReceivedBytes, size);
-        QCOMPARE(QByteArray::fromStdString(http.Header), header);
         QCOMPARE(http.Body, std::string());
-        QVERIFY2(faults < 400, qPrintable(QString::number(faults))); // 4,096 pages held it
     }
 
     void contentLengthIsReadAsWritten_data() {
@@ -783,20 +780,13 @@ private slots:
         QTRY_VERIFY(peer.clientClosed());
     }
 
-    void bodyPastSixtyFourMibIsRefused_data() {
-        QTest::addColumn<bool>("countOnly");
-        QTest::newRow("kept") << false;
-        QTest::newRow("counted") << true;
-    }
     void bodyPastSixtyFourMibIsRefused() {
-        QFETCH(bool, countOnly);
         ScriptedPeer peer;
         peer.readRequest()
             .send("HTTP/1.0 200 OK\r\n\r\n")
             .stream(qint64(TNMHTTP::MaxReplyInMemory) + 1)
             .close();
         TNMHTTP http;
-        http.CountOnlyBody = countOnly;
         EventLog log;
         log.attach(http);
         const Raised raised = RaisedBy([&] { http.Get(peer.url("/huge.jpg")); });

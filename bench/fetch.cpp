@@ -1,9 +1,10 @@
-// fetch URL [COUNT [PAUSE_MS [TOUCH_BYTES]]]: Get the URL with the program's HTTP client and
-// time each reply as a download round does, from the connect notification to the success
+// fetch [--count-only] URL [COUNT [PAUSE_MS [TOUCH_BYTES]]]: Get the URL with the program's HTTP
+// client and time each reply as a download round does, from the connect notification to the success
 // notification; the event loop idles PAUSE_MS between two Gets (a run pauses 2,500 ms). With
 // TOUCH_BYTES the body's memory is grown to that size and written once before the first Get,
 // so that not even the first Get meets fresh pages. Each line also gives the
 // minor page faults the process took during the Get (memory touched for the first time).
+// --count-only counts the body and keeps none of it, as a download run does.
 #include "core/net/Nmhttp.h"
 #include "core/platform/Tick.h"
 
@@ -30,8 +31,13 @@ long MinorFaults() {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    const bool countOnly = argc >= 2 && std::string(argv[1]) == "--count-only";
+    if (countOnly) {
+        --argc;
+        ++argv;
+    }
     if (argc < 2 || argc > 5) {
-        std::fprintf(stderr, "usage: fetch URL [COUNT [PAUSE_MS [TOUCH_BYTES]]]\n");
+        std::fprintf(stderr, "usage: fetch [--count-only] URL [COUNT [PAUSE_MS [TOUCH_BYTES]]]\n");
         return 2;
     }
     const std::string url = argv[1];
@@ -51,6 +57,7 @@ int main(int argc, char* argv[]) {
     http.InputFileMode = false;
     http.OutputFileMode = false;
     http.Body = "quillmet.jpg";
+    http.CountOnlyBody = countOnly;
     std::int64_t requestMicros = 0;
     std::int64_t startMicros = 0;
     std::int64_t endMicros = 0;

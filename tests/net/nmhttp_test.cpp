@@ -282,6 +282,19 @@ private slots:
         QVERIFY(peer.finished());
     }
 
+    // Counted, not even a first Get's body meets fresh pages (4,096 would hold this one).
+    void countOnlyBodyIsCountedAndNotKept() {
+        const int size = 16 * 1024 * 1024;
+        ForkedPeer peer({okHeader(size) + QByteArray(size, 'z')});
+        TNMHTTP http;
+        http.CountOnlyBody = true;
+        const long faultsBefore = MinorFaults();
+        http.Get("http://127.0.0.1:" + std::to_string(peer.port) + "/qm16M.jpg");
+        QVERIFY(MinorFaults() - faultsBefore < 400);
+        QCOMPARE(http.ReceivedBytes, size);
+        QCOMPARE(http.Body, std::string());
+    }
+
     void contentLengthIsReadAsWritten_data() {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<int>("length");

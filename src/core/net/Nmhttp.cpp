@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
+#include <QIODevice>
 
 #include <algorithm>
 #include <cctype>
@@ -141,6 +142,16 @@ void RefuseControlCharacters(std::string_view text) {
         throw Exception(kUrlCharacterRefused);
 }
 
+// Takes every byte and keeps none: the body of a count-only reply goes here.
+class DiscardDevice final : public QIODevice {
+public:
+    DiscardDevice() { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char*, qint64 size) override { return size; }
+};
+
 bool SendsData(CmdType cmd) {
     return cmd == CmdPOST || cmd == CmdPUT || cmd == CmdPATCH || cmd == CmdTRACE ||
            cmd == CmdWRAPPED;
@@ -276,9 +287,17 @@ void TNMHTTP::HTTPConnect() {
             if (ReplyCode < 299 && m_cmd != CmdHEAD && m_lengthMalformed)
                 throw ESockError("Content-Length が正しくありません (" +
                                  Printable(m_malformedLength) + ")");
-            if (InputFileMode)
+            if (InputFileMode) {
                 CaptureFile(Body);
-            else {
+            } else if (CountOnlyBody) {
+                Body.clear();
+                // One byte past the bound tells a body that is too large; the receive buffer
+                // is the socket's own, the same for every reply.
+                DiscardDevice discard;
+                CaptureStream(discard, static_cast<int>(MaxReplyInMemory) + 1);
+                if (static_cast<std::uint32_t>(ReceivedBytes) > MaxReplyInMemory)
+                    CloseAndRaise("Reply body too large");
+            } else {
                 // Room for the announced body at once, so that a large file is not copied
                 // over and over while it grows (the announcement is only a hint, bounded).
                 Body.clear();

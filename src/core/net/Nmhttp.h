@@ -54,7 +54,7 @@ public:
 
     // Redirect-like replies followed by one request before "Too many redirects".
     static constexpr int MaxRepetitions = 20;
-    // A body held in memory may not pass this.
+    // A body held in memory may not pass this, nor a counted one (ReceivedBytes would wrap).
     static constexpr std::size_t MaxReplyInMemory = 64u * 1024u * 1024u;
     // Nor may a reply header, in memory or in its file (curl allows 300 KB).
     static constexpr std::size_t MaxReplyHeader = 1024u * 1024u;
@@ -69,6 +69,9 @@ public:
     THeaderInfo HeaderInfo;
     bool InputFileMode = false;  // Body names the file that receives the body
     bool OutputFileMode = false; // Header names a file; the data to send is a file name
+    // In string mode, the body is counted in ReceivedBytes and dropped: Body is left empty.
+    // A caller that needs only the length then pays no memory for a large reply.
+    bool CountOnlyBody = false;
     TNotifyEvent OnAboutToSend;
     TResultEvent OnSuccess;
     TResultEvent OnFailure;

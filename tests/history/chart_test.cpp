@@ -1,3 +1,4 @@
+#include "core/history/ResultsJournal.h"
 #include "core/measure/NumberFormat.h"
 #include "core/measure/RunResult.h"
 #include "support/MessageRecorder.h"
@@ -7,6 +8,9 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QDateTimeAxis>
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
@@ -242,6 +246,75 @@ private slots:
         shown.setHtml(tip);
         QCOMPARE(shown.toPlainText(), edited.line());
         QVERIFY(!shown.toHtml().contains(QStringLiteral("<img")));
+    }
+
+    // Line tests come from the results journal as series of their own, in the chart's Mbps.
+    void lineTestsOfTheJournalAreTheirOwnSeries() {
+        QTemporaryDir data;
+        const QByteArray before = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const ResultsJournal journal;
+        auto lineTest = [](const QString& started, double down, const QJsonValue& up) {
+            return QJsonObject{
+                {QStringLiteral("kind"), QStringLiteral("line")},
+                {QStringLiteral("started"), started},
+                {QStringLiteral("server"), QStringLiteral("<b>qm.example</b>:8080")},
+                {QStringLiteral("grade"), QStringLiteral("B")},
+                {QStringLiteral("download"), QJsonObject{{QStringLiteral("bytes_per_s"), down}}},
+                {QStringLiteral("upload"), QJsonObject{{QStringLiteral("bytes_per_s"), up}}}};
+        };
+        QVERIFY(journal
+                    .Append(lineTest(QStringLiteral("2026-12-07T09:00:00.000+09:00"), 125000000.0,
+                                     25000000.0))
+                    .ok());
+        QVERIFY(journal
+                    .Append(lineTest(QStringLiteral("2026-12-08T09:00:00.500+09:00"), 131072000.0,
+                                     QStringLiteral("fast")))
+                    .ok());
+        QVERIFY(
+            journal.Append(QJsonObject{{QStringLiteral("kind"), QStringLiteral("other")}}).ok());
+        QFile raw(journal.Path());
+        QVERIFY(raw.open(QIODevice::Append));
+        raw.write("{\"kind\":\"line\",\"started\":\"2026-1");
+        raw.close();
+
+        TForm7 form;
+        form.SetHistory({});
+        QCOMPARE(form.Stack1->currentWidget(), form.ChartView1);
+        QCOMPARE(form.LineDownloadSeries->count(), 2);
+        QCOMPARE(form.LineUploadSeries->count(), 1); // "fast" is no speed
+        const QDateTime first =
+            QDateTime::fromString(QStringLiteral("2026-12-07T09:00:00+09:00"), Qt::ISODate);
+        // 125,000,000 bytes/s = 10^9 bits/s = 953.674 Mbps of 2^20 bits.
+        QCOMPARE(form.LineDownloadSeries->at(0),
+                 QPointF(first.toMSecsSinceEpoch(), 1e9 / 1048576.0));
+        QCOMPARE(form.LineDownloadSeries->at(1).y(), 1000.0);
+        QCOMPARE(form.LineUploadSeries->at(0).y(), 2e8 / 1048576.0);
+        QVERIFY(form.AxisMbps->max() >= 1000.0);
+        QVERIFY(form.Label2->text().contains(QStringLiteral("回線品質 2件")));
+        QCOMPARE(form.Label2->text().count(QStringLiteral("読み取れない1行")), 1);
+
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        emit form.LineDownloadSeries->hovered(form.LineDownloadSeries->at(0), true);
+        // Shown as Qt shows a tooltip: markup only when the text looks like it.
+        const QString tip = form.Chart1->toolTip();
+        QTextDocument shown;
+        if (Qt::mightBeRichText(tip))
+            shown.setHtml(tip);
+        else
+            shown.setPlainText(tip);
+        QCOMPARE(shown.toPlainText(),
+                 QStringLiteral("回線品質(下り)\n%1\n953.674 Mbps（1000.000 Mbit/s）\n評価 B\n"
+                                "サーバー <b>qm.example</b>:8080")
+                     .arg(FormatRunDate(first.toLocalTime())));
+
+        // A line test added while the chart is open shows once the chart reloads.
+        QVERIFY(journal.Append(lineTest(QStringLiteral("2026-12-09T09:00:00.000+09:00"), 1.0, 1.0))
+                    .ok());
+        form.ReloadJournal();
+        QCOMPARE(form.LineDownloadSeries->count(), 3);
+        qputenv("XDG_DATA_HOME", before);
     }
 
     void timeAxisTicksFallOnWholeHoursAndDays_data() {

@@ -49,6 +49,7 @@ LineTestPoints ReadLineTestPoints(const QList<QJsonObject>& records) {
             ++points.unusable;
             continue;
         }
+        ++points.tests;
         LineTestPoint point;
         point.started = started.toLocalTime();
         point.grade = record.value(QStringLiteral("grade")).toString();

@@ -20,6 +20,7 @@ struct LineTestPoint {
 
 struct LineTestPoints {
     QList<LineTestPoint> download, upload; // in journal order
+    int tests = 0;                         // line tests with a point in either direction
     int unusable = 0; // line tests with no readable start time or speed in either direction
 };
 

@@ -443,8 +443,7 @@ void TForm7::Redraw() {
         }
         series->replace(points);
     }
-    const int lineTests =
-        static_cast<int>(std::max(m_lineTests.download.size(), m_lineTests.upload.size()));
+    const int lineTests = m_lineTests.tests;
 
     // The mean of each clean download with the clean ones before it, in time order, once
     // there are enough of them.

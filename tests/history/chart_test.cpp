@@ -1,3 +1,4 @@
+#include "core/history/ResultsJournal.h"
 #include "core/measure/NumberFormat.h"
 #include "core/measure/RunResult.h"
 #include "support/MessageRecorder.h"
@@ -7,6 +8,8 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QDateTimeAxis>
+#include <QFile>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
@@ -242,6 +245,41 @@ private slots:
         shown.setHtml(tip);
         QCOMPARE(shown.toPlainText(), edited.line());
         QVERIFY(!shown.toHtml().contains(QStringLiteral("<img")));
+    }
+
+    // Line tests come from the results journal as series of their own, in the chart's Mbps.
+    void lineTestsOfTheJournalAreTheirOwnSeries() {
+        QTemporaryDir data;
+        const auto restore =
+            qScopeGuard([old = qgetenv("XDG_DATA_HOME")] { qputenv("XDG_DATA_HOME", old); });
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const auto test = [](const char* started, double down, const QJsonValue& up) {
+            const auto speed = [](const QJsonValue& v) { return QJsonObject{{"bytes_per_s", v}}; };
+            return QJsonObject{
+                {"kind", "line"}, {"started", started},      {"server", "qm.example:8080"},
+                {"grade", "B"},   {"download", speed(down)}, {"upload", speed(up)}};
+        };
+        QVERIFY(ResultsJournal().Append(test("2026-12-07T09:00:00.000+09:00", 125e6, 25e6)).ok());
+        QVERIFY(ResultsJournal().Append(test("2026-12-08T09:00:00+09:00", 131072e3, "x")).ok());
+        QFile torn(ResultsJournal().Path());
+        QVERIFY(torn.open(QIODevice::Append) && torn.write("{\"kind\":\"li") > 0);
+        torn.close();
+        TForm7 form;
+        QCOMPARE(form.Stack1->currentWidget(), form.ChartView1); // no history, but line tests
+        const QDateTime first(QDate(2026, 12, 7), QTime(0, 0), Qt::UTC);
+        // 125,000,000 bytes/s: 10^9 bits/s, 953.674 Mbps of 2^20 bits; "x" is no speed.
+        QCOMPARE(form.LineDownloadSeries->points(),
+                 (QList<QPointF>{{qreal(first.toMSecsSinceEpoch()), 1e9 / 1048576},
+                                 {qreal(first.addDays(1).toMSecsSinceEpoch()), 1000}}));
+        QCOMPARE(form.LineUploadSeries->points(),
+                 QList<QPointF>{QPointF(first.toMSecsSinceEpoch(), 2e8 / 1048576)});
+        QVERIFY(form.Label2->text().contains(QStringLiteral("回線品質 2件")));
+        QCOMPARE(form.Label2->text().count(QStringLiteral("読み取れない1行")), 1);
+        emit form.LineDownloadSeries->hovered(form.LineDownloadSeries->at(0), true);
+        QCOMPARE(form.Chart1->toolTip(),
+                 QStringLiteral("回線品質(下り)\n%1\n953.674 Mbps（1000.000 Mbit/s）\n評価 B\n"
+                                "サーバー qm.example:8080")
+                     .arg(FormatRunDate(first.toLocalTime())));
     }
 
     void timeAxisTicksFallOnWholeHoursAndDays_data() {

@@ -52,6 +52,10 @@ StateFileLock::Outcome StateFileLock::LockForAppender(const std::function<void()
     return lockRange(kWriterByte, Mode::ExclusiveWait);
 }
 
+StateFileLock::Outcome StateFileLock::LockForJournal() {
+    return lockRange(kJournalByte, Mode::ExclusiveWait);
+}
+
 StateFileLock::Outcome StateFileLock::lockRange(int byte, Mode mode) {
     if (!open())
         return Outcome::Failed;

@@ -11,7 +11,11 @@
 //  - byte 0, "open": a window holds it exclusively from start to close; a history
 //    appender holds it shared, so appenders never keep each other out, but neither
 //    gets it while a window has it, and a window does not get it while either runs;
-//  - byte 1, "writer": appenders take it exclusively, one after the other.
+//  - byte 1, "writer": appenders take it exclusively, one after the other;
+//  - byte 2, "journal": whoever appends to a journal beside its own lock file takes it
+//    exclusively for that one write. Bytes 0 and 1 are held for a whole window's or a whole
+//    quillmet-cli run's time; this one is not tied to them, so either may append at any time,
+//    and a process that holds them appends through a lock object of its own.
 class StateFileLock final {
 public:
     enum class Outcome {
@@ -32,6 +36,9 @@ public:
     // waiting for an appender that holds it. onWait is called once before such a wait.
     Outcome LockForAppender(const std::function<void()>& onWait = {});
 
+    // For a journal append or read: the journal lock, waiting for the one write that holds it.
+    Outcome LockForJournal();
+
     bool Locked() const noexcept { return m_held; }
     void Release();
 
@@ -43,6 +50,7 @@ private:
     enum class Mode { Shared, Exclusive, ExclusiveWait };
     static constexpr int kOpenByte = 0;
     static constexpr int kWriterByte = 1;
+    static constexpr int kJournalByte = 2;
 
     bool open();
     Outcome lockRange(int byte, Mode mode);

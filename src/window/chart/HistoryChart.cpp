@@ -1,5 +1,6 @@
 #include "window/chart/HistoryChart.h"
 
+#include "core/history/ResultsJournal.h"
 #include "core/state/AtomicFile.h"
 #include "window/widgets/Fonts.h"
 #include "window/widgets/MessageBox.h"
@@ -28,6 +29,7 @@
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace {
 const QColor kDownloadColor(31, 119, 180);
@@ -35,6 +37,8 @@ const QColor kUploadColor(230, 120, 20);
 const QColor kHttpUploadColor(150, 60, 190);
 const QColor kMeanColor(20, 60, 110);
 const QColor kRecordColor(220, 0, 0);
+const QColor kLineDownloadColor(20, 140, 70);
+const QColor kLineUploadColor(190, 30, 90);
 
 const QString kAllHosts = QStringLiteral("すべてのホスト");
 const QString kNoHost = QStringLiteral("（ホスト名なし）");
@@ -220,6 +224,12 @@ TForm7::TForm7(QWidget* parent)
     HttpUploadSeries =
         scatter(QStringLiteral("HttpUploadSeries"), QStringLiteral("HTTPアップロード"),
                 kHttpUploadColor, QScatterSeries::MarkerShapeRotatedRectangle, true);
+    LineDownloadSeries =
+        scatter(QStringLiteral("LineDownloadSeries"), LineDirectionName(LineDirection::Download),
+                kLineDownloadColor, QScatterSeries::MarkerShapePentagon, true);
+    LineUploadSeries =
+        scatter(QStringLiteral("LineUploadSeries"), LineDirectionName(LineDirection::Upload),
+                kLineUploadColor, QScatterSeries::MarkerShapePentagon, false);
     MeanSeries = new QLineSeries;
     MeanSeries->setObjectName(QStringLiteral("MeanSeries"));
     MeanSeries->setName(QStringLiteral("直近%1回の移動平均（＊なし）").arg(kMovingMeanCount));
@@ -231,13 +241,13 @@ TForm7::TForm7(QWidget* parent)
     // The mean and the record first, so that the points are drawn over them.
     for (QAbstractSeries* s : std::initializer_list<QAbstractSeries*>{
              RecordSeries, MeanSeries, DownloadSeries, MarkedSeries, UnmeasuredSeries, UploadSeries,
-             HttpUploadSeries}) {
+             HttpUploadSeries, LineDownloadSeries, LineUploadSeries}) {
         Chart1->addSeries(s);
         s->attachAxis(AxisTime);
         s->attachAxis(AxisMbps);
     }
-    for (QScatterSeries* s :
-         {DownloadSeries, MarkedSeries, UnmeasuredSeries, UploadSeries, HttpUploadSeries}) {
+    for (QScatterSeries* s : {DownloadSeries, MarkedSeries, UnmeasuredSeries, UploadSeries,
+                              HttpUploadSeries, LineDownloadSeries, LineUploadSeries}) {
         connect(s, &QScatterSeries::hovered, this,
                 [this, s](const QPointF& point, bool state) { ShowPointLine(s, point, state); });
     }
@@ -311,8 +321,26 @@ QStringList TForm7::CurrentLines() const {
     return lines;
 }
 
+void TForm7::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    ReloadJournal();
+}
+
+void TForm7::ReloadJournal() {
+    ReadJournal();
+    Redraw();
+}
+
+void TForm7::ReadJournal() {
+    const JournalRead read = ResultsJournal().Read();
+    m_lineTests = ReadLineTestPoints(read.records);
+    m_journalDamaged = read.damaged + m_lineTests.unusable;
+    m_journalProblem = read.message;
+}
+
 void TForm7::HistoryChanged() {
     m_parsed = ParseHistory(CurrentLines());
+    ReadJournal();
     UpdateHostFilter();
     Redraw();
 }
@@ -395,6 +423,28 @@ void TForm7::Redraw() {
     UploadSeries->replace(upload);
     HttpUploadSeries->replace(httpUpload);
 
+    // Line tests name their server, not a download's host: the host filter leaves them be.
+    m_lineDownloadTips.clear();
+    m_lineUploadTips.clear();
+    for (const auto& [direction, tests, series, tips] :
+         {std::tuple{LineDirection::Download, &m_lineTests.download, LineDownloadSeries,
+                     &m_lineDownloadTips},
+          std::tuple{LineDirection::Upload, &m_lineTests.upload, LineUploadSeries,
+                     &m_lineUploadTips}}) {
+        QList<QPointF> points;
+        for (const LineTestPoint& t : *tests) {
+            points << QPointF(static_cast<qreal>(t.started.toMSecsSinceEpoch()), t.mbps);
+            *tips << t.Tip(direction);
+            if (!first.isValid() || t.started < first)
+                first = t.started;
+            if (!last.isValid() || t.started > last)
+                last = t.started;
+            top = std::max(top, t.mbps);
+        }
+        series->replace(points);
+    }
+    const int lineTests = m_lineTests.tests;
+
     // The mean of each clean download with the clean ones before it, in time order, once
     // there are enough of them.
     std::stable_sort(
@@ -412,8 +462,9 @@ void TForm7::Redraw() {
     }
     MeanSeries->replace(mean);
 
-    const int shown = downloads + uploads + httpUploads;
-    if (m_parsed.records.isEmpty()) {
+    const int shown =
+        downloads + uploads + httpUploads + LineDownloadSeries->count() + LineUploadSeries->count();
+    if (m_parsed.records.isEmpty() && lineTests == 0) {
         Label1->setText(m_parsed.skipped == 0
                             ? QStringLiteral("測定履歴がありません。")
                             : QStringLiteral("グラフにできる測定履歴がありません。\n"
@@ -432,6 +483,13 @@ void TForm7::Redraw() {
     if (m_parsed.skipped > 0)
         counts +=
             QStringLiteral("　（読み取れない%1行はグラフに含めていません）").arg(m_parsed.skipped);
+    if (lineTests > 0)
+        counts += QStringLiteral("　回線品質 %1件").arg(lineTests);
+    if (m_journalDamaged > 0)
+        counts += QStringLiteral("　（測定結果の記録の読み取れない%1行はグラフに含めていません）")
+                      .arg(m_journalDamaged);
+    if (!m_journalProblem.isEmpty())
+        counts += QStringLiteral("\n") + m_journalProblem;
     Label2->setText(counts);
 
     bool recordOk = false;
@@ -474,11 +532,13 @@ void TForm7::ShowPointLine(QScatterSeries* series, const QPointF& point, bool en
         QToolTip::hideText();
         return;
     }
-    const QVector<QString>& lines = series == DownloadSeries     ? m_downloadLines
-                                    : series == MarkedSeries     ? m_markedLines
-                                    : series == UnmeasuredSeries ? m_unmeasuredLines
-                                    : series == UploadSeries     ? m_uploadLines
-                                                                 : m_httpUploadLines;
+    const QVector<QString>& lines = series == DownloadSeries       ? m_downloadLines
+                                    : series == MarkedSeries       ? m_markedLines
+                                    : series == UnmeasuredSeries   ? m_unmeasuredLines
+                                    : series == UploadSeries       ? m_uploadLines
+                                    : series == LineDownloadSeries ? m_lineDownloadTips
+                                    : series == LineUploadSeries   ? m_lineUploadTips
+                                                                   : m_httpUploadLines;
     const QList<QPointF> points = series->points();
     qsizetype nearest = -1;
     double best = 0;

@@ -1,7 +1,9 @@
-// The history chart: Mbps over time for downloads and uploads, following the history list.
+// The history chart: Mbps over time for downloads and uploads, following the history list,
+// and the line tests of the results journal.
 #pragma once
 
 #include "core/history/HistoryRecord.h"
+#include "core/history/LineTestPoints.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -38,6 +40,9 @@ public:
     void SetFastestRecord(bool shown, const QString& mbpsText);
     // Writes the chart view as a PNG; a failure is reported in a message box.
     bool SaveImage(const QString& path);
+    // Reads the results journal again (a line test was just added to it). The chart reads it
+    // by itself when it opens and whenever the history changes.
+    void ReloadJournal();
 
     QComboBox* ComboBox1 = nullptr;   // host filter: all hosts, or one
     QPushButton* Button1 = nullptr;   // "画像として保存…"
@@ -54,8 +59,13 @@ public:
     QScatterSeries* UnmeasuredSeries = nullptr; // "**", hollow
     QScatterSeries* UploadSeries = nullptr;
     QScatterSeries* HttpUploadSeries = nullptr;
+    QScatterSeries* LineDownloadSeries = nullptr; // line tests from the journal
+    QScatterSeries* LineUploadSeries = nullptr;
     QLineSeries* MeanSeries = nullptr;   // moving mean of the clean downloads
     QLineSeries* RecordSeries = nullptr; // the fastest record
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     void Button1Click();
@@ -65,13 +75,17 @@ private:
     void UpdateHostFilter();
     void ShowPointLine(QScatterSeries* series, const QPointF& point, bool entered);
     QStringList CurrentLines() const;
+    void ReadJournal();
 
     QPointer<QAbstractItemModel> m_model;
     QStringList m_lines; // used when no model is followed
     ParsedHistory m_parsed;
+    LineTestPoints m_lineTests;
+    int m_journalDamaged = 0; // lines of the journal that were skipped
+    QString m_journalProblem; // a journal that could not be read
     bool m_recordShown = false;
     QString m_recordMbps;
     // The history line behind each point, in the order of the series' points.
     QVector<QString> m_downloadLines, m_markedLines, m_unmeasuredLines, m_uploadLines,
-        m_httpUploadLines;
+        m_httpUploadLines, m_lineDownloadTips, m_lineUploadTips;
 };

@@ -1,0 +1,67 @@
+#include "core/history/LineTestPoints.h"
+
+#include "core/measure/NumberFormat.h"
+#include "core/measure/RunResult.h"
+
+#include <cmath>
+#include <optional>
+
+namespace {
+
+std::optional<double> speedOf(const QJsonObject& record, const QString& phase) {
+    const QJsonValue value = record.value(phase).toObject().value(QStringLiteral("bytes_per_s"));
+    if (!value.isDouble())
+        return std::nullopt;
+    const double bytes = value.toDouble();
+    if (!std::isfinite(bytes) || bytes < 0)
+        return std::nullopt;
+    return bytes;
+}
+
+} // namespace
+
+QString LineDirectionName(LineDirection direction) {
+    return direction == LineDirection::Download ? QStringLiteral("回線品質(下り)")
+                                                : QStringLiteral("回線品質(上り)");
+}
+
+QString LineTestPoint::Tip(LineDirection direction) const {
+    QStringList lines{LineDirectionName(direction), FormatRunDate(started),
+                      QStringLiteral("%1 Mbps（%2 Mbit/s）")
+                          .arg(FormatFixed(mbps, 3), FormatFixed(bytesPerSecond * 8 / 1e6, 3))};
+    if (!grade.isEmpty())
+        lines << QStringLiteral("評価 %1").arg(grade);
+    if (!server.isEmpty())
+        lines << QStringLiteral("サーバー %1").arg(server);
+    return lines.join(QLatin1Char('\n'));
+}
+
+LineTestPoints ReadLineTestPoints(const QList<QJsonObject>& records) {
+    LineTestPoints points;
+    for (const QJsonObject& record : records) {
+        if (record.value(QStringLiteral("kind")).toString() != QLatin1String("line"))
+            continue;
+        const QDateTime started = QDateTime::fromString(
+            record.value(QStringLiteral("started")).toString(), Qt::ISODateWithMs);
+        const auto download = speedOf(record, QStringLiteral("download"));
+        const auto upload = speedOf(record, QStringLiteral("upload"));
+        if (!started.isValid() || (!download && !upload)) {
+            ++points.unusable;
+            continue;
+        }
+        ++points.tests;
+        LineTestPoint point;
+        point.started = started.toLocalTime();
+        point.grade = record.value(QStringLiteral("grade")).toString();
+        point.server = record.value(QStringLiteral("server")).toString();
+        for (auto [speed, list] :
+             {std::pair{download, &points.download}, std::pair{upload, &points.upload}}) {
+            if (!speed)
+                continue;
+            point.bytesPerSecond = *speed;
+            point.mbps = static_cast<double>(*speed * 8 * kPerMbps);
+            *list << point;
+        }
+    }
+    return points;
+}

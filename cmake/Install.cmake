@@ -13,6 +13,31 @@ endif()
 set(QUILLMET_SCREENSHOT_URL "${qm_home_url}screenshots/main-window.png" CACHE STRING
     "Screenshot URL in the AppStream data (the sample host serves data/screenshots/ there)")
 
+# A software centre shows a loopback address as a broken link or image: such a URL is left
+# out of the AppStream data rather than pointing at the user's own computer.
+function(quillmet_is_public_url url out)
+    set(public TRUE)
+    if(url STREQUAL "" OR url MATCHES "^[a-z]+://(localhost|127\\.[0-9.]+|\\[::1\\]|[^/:]*\\.localhost)([:/]|$)")
+        set(public FALSE)
+    endif()
+    set(${out} ${public} PARENT_SCOPE)
+endfunction()
+set(QM_METAINFO_SCREENSHOTS "")
+quillmet_is_public_url("${QUILLMET_SCREENSHOT_URL}" qm_public)
+if(qm_public)
+    string(CONCAT QM_METAINFO_SCREENSHOTS "\n  <screenshots>\n"
+        "    <screenshot type=\"default\">\n"
+        "      <caption>The main window after a download measurement</caption>\n"
+        "      <caption xml:lang=\"ja\">ダウンロード測定後のメインウィンドウ</caption>\n"
+        "      <image>${QUILLMET_SCREENSHOT_URL}</image>\n"
+        "    </screenshot>\n  </screenshots>")
+endif()
+set(QM_METAINFO_HOMEPAGE "")
+quillmet_is_public_url("${QUILLMET_HOME_URL}" qm_public)
+if(qm_public)
+    set(QM_METAINFO_HOMEPAGE "\n  <url type=\"homepage\">${QUILLMET_HOME_URL}</url>")
+endif()
+
 set(QM_INSTALL_GEN ${CMAKE_BINARY_DIR}/install-data)
 set(QM_PKG_DATADIR ${CMAKE_INSTALL_DATADIR}/quillmet)
 set(QM_PKG_LIBEXECDIR ${CMAKE_INSTALL_LIBEXECDIR}/quillmet)

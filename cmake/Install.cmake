@@ -13,6 +13,31 @@ endif()
 set(QUILLMET_SCREENSHOT_URL "${qm_home_url}screenshots/main-window.png" CACHE STRING
     "Screenshot URL in the AppStream data (the sample host serves data/screenshots/ there)")
 
+# A software centre shows a loopback address as a broken link or image: such a URL is left
+# out of the AppStream data rather than pointing at the user's own computer.
+function(quillmet_is_public_url url out)
+    set(public TRUE)
+    if(url STREQUAL "" OR url MATCHES "^[a-z]+://(localhost|127\\.[0-9.]+|\\[::1\\]|[^/:]*\\.localhost)([:/]|$)")
+        set(public FALSE)
+    endif()
+    set(${out} ${public} PARENT_SCOPE)
+endfunction()
+set(QM_METAINFO_SCREENSHOTS "")
+quillmet_is_public_url("${QUILLMET_SCREENSHOT_URL}" qm_public)
+if(qm_public)
+    string(CONCAT QM_METAINFO_SCREENSHOTS "\n  <screenshots>\n"
+        "    <screenshot type=\"default\">\n"
+        "      <caption>The main window after a download measurement</caption>\n"
+        "      <caption xml:lang=\"ja\">ダウンロード測定後のメインウィンドウ</caption>\n"
+        "      <image>${QUILLMET_SCREENSHOT_URL}</image>\n"
+        "    </screenshot>\n  </screenshots>")
+endif()
+set(QM_METAINFO_HOMEPAGE "")
+quillmet_is_public_url("${QUILLMET_HOME_URL}" qm_public)
+if(qm_public)
+    set(QM_METAINFO_HOMEPAGE "\n  <url type=\"homepage\">${QUILLMET_HOME_URL}</url>")
+endif()
+
 set(QM_INSTALL_GEN ${CMAKE_BINARY_DIR}/install-data)
 set(QM_PKG_DATADIR ${CMAKE_INSTALL_DATADIR}/quillmet)
 set(QM_PKG_LIBEXECDIR ${CMAKE_INSTALL_LIBEXECDIR}/quillmet)
@@ -54,12 +79,13 @@ qt_add_resources(quillmet quillmet_icon PREFIX /icons BASE ${QM_INSTALL_GEN}/ico
                  FILES ${qm_icon_pngs})
 
 # Debian wants man pages and the changelog compressed, and without time stamps.
-file(MAKE_DIRECTORY ${QM_INSTALL_GEN}/man)
+file(MAKE_DIRECTORY ${QM_INSTALL_GEN}/man ${QM_INSTALL_GEN}/man/ja)
 function(quillmet_gzip source output)
     add_custom_command(OUTPUT ${output}
         COMMAND sh -c "gzip -9 -n -c \"$1\" >\"$2\"" sh ${source} ${output}
         DEPENDS ${source} VERBATIM)
-    get_filename_component(name ${output} NAME)
+    # Named after the path, since a page and its translation share a file name.
+    file(RELATIVE_PATH name ${QM_INSTALL_GEN} ${output})
     string(MAKE_C_IDENTIFIER ${name} id)
     add_custom_target(quillmet_gz_${id} ALL DEPENDS ${output})
     add_dependencies(quillmet-install-files quillmet_gz_${id})
@@ -72,9 +98,20 @@ configure_file(${CMAKE_SOURCE_DIR}/packaging/quillmet-sample-host.in
 configure_file(${CMAKE_SOURCE_DIR}/packaging/quillmet-server.in
                ${QM_INSTALL_GEN}/quillmet-server @ONLY)
 
-foreach(page quillmet quillmet-sample-host quillmet-server)
-    quillmet_gzip(${CMAKE_SOURCE_DIR}/docs/${page}.1 ${QM_INSTALL_GEN}/man/${page}.1.gz)
+# English pages under man1, read in any locale; their Japanese translations under ja/man1,
+# which man picks for a Japanese locale (Debian's layout for translated pages).
+function(quillmet_man_page page)
+    quillmet_gzip(${CMAKE_SOURCE_DIR}/docs/man1/${page}.1 ${QM_INSTALL_GEN}/man/${page}.1.gz)
     install(FILES ${QM_INSTALL_GEN}/man/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    if(EXISTS ${CMAKE_SOURCE_DIR}/docs/ja/man1/${page}.1)
+        quillmet_gzip(${CMAKE_SOURCE_DIR}/docs/ja/man1/${page}.1
+                      ${QM_INSTALL_GEN}/man/ja/${page}.1.gz)
+        install(FILES ${QM_INSTALL_GEN}/man/ja/${page}.1.gz
+                DESTINATION ${CMAKE_INSTALL_MANDIR}/ja/man1)
+    endif()
+endfunction()
+foreach(page quillmet quillmet-sample-host quillmet-server)
+    quillmet_man_page(${page})
 endforeach()
 quillmet_gzip(${CMAKE_SOURCE_DIR}/packaging/changelog ${QM_INSTALL_GEN}/changelog.gz)
 
@@ -90,8 +127,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${QM_INSTALL_GEN}/changelo
               ${CMAKE_SOURCE_DIR}/README.md
         DESTINATION ${QM_PKG_DOCDIR})
 
-# The sample host: the 31 MiB of samples are written on first use by make-samples into the
-# user's cache, which keeps the package small; scripts/sample-host runs nginx on them.
+# The sample host: the 51 MiB of samples (the presets' and the about box's) are written on
+# first use by make-samples into the user's cache, which keeps the package small; scripts/sample-host runs nginx on them.
 install(PROGRAMS ${QM_INSTALL_GEN}/quillmet-sample-host DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS make-samples RUNTIME DESTINATION ${QM_PKG_LIBEXECDIR})
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/sample-host DESTINATION ${QM_PKG_LIBEXECDIR})
@@ -121,10 +158,8 @@ function(quillmet_install_cli)
     endif()
     configure_file(${CMAKE_SOURCE_DIR}/data/quillmet.metainfo.xml.in
                    ${QM_INSTALL_GEN}/${QUILLMET_APP_ID}.metainfo.xml @ONLY)
-    if(EXISTS ${CMAKE_SOURCE_DIR}/docs/quillmet-cli.1)
-        quillmet_gzip(${CMAKE_SOURCE_DIR}/docs/quillmet-cli.1 ${QM_INSTALL_GEN}/man/quillmet-cli.1.gz)
-        install(FILES ${QM_INSTALL_GEN}/man/quillmet-cli.1.gz
-                DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    if(EXISTS ${CMAKE_SOURCE_DIR}/docs/man1/quillmet-cli.1)
+        quillmet_man_page(quillmet-cli)
     endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL quillmet_install_cli)
@@ -155,10 +190,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
-# The libraries come from dpkg-shlibdeps; the fonts, the browser opener and the sample
-# host's server are used at run time without being linked.
+# The libraries come from dpkg-shlibdeps; the fonts, Qt's Japanese texts, the browser opener
+# and the sample host's server are used at run time without being linked.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, qt6-translations-l10n, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "nginx-light")
 set(CPACK_SOURCE_GENERATOR TXZ)
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git" "/build[^/]*/")

@@ -12,6 +12,19 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+bool InstallQtTranslations() {
+    // Parented to the application, so it lives exactly as long as the texts it translates.
+    auto* qt = new QTranslator(QCoreApplication::instance());
+    if (!qt->load(QStringLiteral("qtbase_ja"),
+                  QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete qt;
+        return false;
+    }
+    return QCoreApplication::installTranslator(qt);
+}
 
 void CreateForms(const QStringList& arguments, const std::function<void(TForm1*)>& beforeCreate) {
     // Errors escaping a handler of the network or the timers are shown in a message box.
@@ -44,6 +57,7 @@ int RunQuillmet(int argc, char* argv[]) {
         icon.addFile(QStringLiteral(":/icons/quillmet-%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon);
     QApplication::setDesktopFileName(QStringLiteral("io.github.quillmet.Quillmet"));
+    InstallQtTranslations();
     InstallFontSubstitutions();
     QApplication::setFont(PixelFont(kGothic, 12));
 

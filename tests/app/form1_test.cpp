@@ -55,7 +55,7 @@ private slots:
             QString hint;
             bool shown;
         } rows[] = {
-            {"Label1", "URL（例 ：http://localhost:8080/qm/qm1M.jpg）", "", true},
+            {"Label1", "URL（例 ：http://localhost:8080/qm/qm4M.jpg）", "", true},
             {"Label12", "SMTPサーバ", "", false},
             {"Label13", "あなたのメールアドレス", "", false},
             {"Label9", "", "", true},

@@ -24,7 +24,7 @@ need() {
 # The command-line program comes with its page; once its page is in the tree, both must be
 # installed.
 cli_expected() {
-    [ -f "$QM_SOURCE_DIR/docs/quillmet-cli.1" ]
+    [ -f "$QM_SOURCE_DIR/docs/man1/quillmet-cli.1" ]
 }
 
 # Every file below /usr, one a line, sorted.
@@ -59,6 +59,7 @@ LIST
         if cli_expected; then
             echo bin/quillmet-cli
             echo share/man/man1/quillmet-cli.1.gz
+            echo share/man/ja/man1/quillmet-cli.1.gz
         fi
     } | sort
 }
@@ -111,11 +112,45 @@ check_tree() {
             fail "the metainfo does not provide quillmet-cli"
     fi
 
-    # Every page renders, without a single warning.
-    local page out
-    for page in "$usr"/share/man/man1/*.1.gz; do
-        out=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man $page failed"
-        [ -z "$out" ] || fail "man $page warns: $out"
-        MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q '^NAME' || fail "$page has no NAME"
+    check_pages "$usr/share/man"
+}
+
+# Renders a page as man does in locale $1 (more options may follow); the warnings to stderr.
+render() {
+    local locale=$1
+    shift
+    env -u LANG -u LANGUAGE LC_ALL="$locale" MANWIDTH=80 man --warnings "$@" 2>&1 >/dev/null
+}
+
+# The English pages read the same in every locale: plain ASCII, no warning under C or
+# C.UTF-8, a NAME with words in it. A Japanese page has its English twin and renders without
+# a warning on a UTF-8 terminal, whatever the locale.
+check_pages() {
+    local man=$1 page name out locale
+    for page in "$man"/man1/*.1.gz; do
+        ! zcat "$page" | LC_ALL=C grep -qP '[^\x00-\x7f]' || fail "$page is not plain ASCII"
+        for locale in C C.UTF-8; do
+            out=$(render "$locale" -l "$page") || fail "man $page failed under $locale"
+            [ -z "$out" ] || fail "man $page warns under LC_ALL=$locale: $out"
+        done
+        name=$(env -u LANG LC_ALL=C MANWIDTH=80 man -l "$page" 2>/dev/null |
+            sed -n '/^NAME/{n;p;q}' | sed 's/^ *//')
+        # "quillmet-cli - Quillmet" was all a C locale kept of a Japanese NAME.
+        [ "$(wc -w <<<"${name#* - }")" -ge 3 ] || fail "$page: NAME reads '$name' under LC_ALL=C"
     done
+    for page in "$man"/ja/man1/*.1.gz; do
+        [ -f "$man/man1/${page##*/}" ] || fail "$page has no English page in man1"
+        out=$(render C.UTF-8 -l "$page") || fail "man $page failed"
+        [ -z "$out" ] || fail "man $page warns under LC_ALL=C.UTF-8: $out"
+        out=$(render C -Tutf8 -l "$page") || fail "man -Tutf8 $page failed"
+        [ -z "$out" ] || fail "man -Tutf8 $page warns under LC_ALL=C: $out"
+        env -u LANG LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null |
+            sed -n '/^NAME/{n;p;q}' | LC_ALL=C grep -qP '[^\x00-\x7f]' ||
+            fail "$page: its NAME is not Japanese"
+    done
+    # What a C locale finds for a page name is the English page.
+    if [ -f "$man/man1/quillmet-cli.1.gz" ]; then
+        env -u LANG -u LANGUAGE LC_ALL=C MANWIDTH=80 man -M "$man" quillmet-cli 2>/dev/null |
+            grep -qE '^ *quillmet-cli +- +measure' || fail "man quillmet-cli under LC_ALL=C is not the English page"
+    fi
 }

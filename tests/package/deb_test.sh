@@ -25,7 +25,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Recommends)" = nginx-light ] || fail "Recommends: $(field Recommends)"
 depends=$(field Depends)
 # Ours by name; the libraries with the versions that dpkg-shlibdeps found in their symbols.
-for dep in fonts-ipafont-gothic xdg-utils; do
+for dep in fonts-ipafont-gothic qt6-translations-l10n xdg-utils; do
     grep -qE "(^|, )$dep(,|$)" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
 for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6charts6 libc6 \

@@ -38,6 +38,15 @@ home=$XDG_CACHE_HOME/quillmet/sample-host
 grep -qF "$usr/share/quillmet/sample-host/nginx.conf.in" "$home/nginx.conf" ||
     fail "nginx.conf was not written from the installed template"
 
+# The user's cache holds what the sample host offers users, nothing kept for the tests: every
+# file written there is the home page, its completion stamp, or linked from the home page.
+while read -r f; do
+    case $f in index.html | .complete) continue ;; esac
+    grep -qF "href=\"/${f%index.html}\"" "$home/www/index.html" ||
+        fail "$home/www/$f is in the user's cache but not offered on the home page"
+done < <(cd "$home/www" && find . -type f | sed 's|^\./||')
+echo "ok: the cache holds $(du -sh "$home/www" | cut -f1) of user-facing files"
+
 # GET over a bare socket; prints the status line and Content-Length, the body to $2.
 fetch() {
     exec 3<>"/dev/tcp/127.0.0.1/$port"

@@ -74,9 +74,19 @@ private slots:
         const MeasurementServer d = MeasurementServer::Default();
         QCOMPARE(d.PresetUrl(QStringLiteral("15M")),
                  QStringLiteral("http://localhost:8080/qm/qm15M.jpg"));
-        QCOMPARE(ExampleUrlText(d), QStringLiteral("http://localhost:8080/qm/qm1M.jpg"));
+        QCOMPARE(ExampleUrlText(d), QStringLiteral("http://localhost:8080/qm/qm4M.jpg"));
         QVERIFY(d.PresetUrl(QStringLiteral("3M")).isEmpty());
         QVERIFY(!d.Lacks(QStringLiteral("/qm/qm15M.jpg")));
+    }
+
+    void anotherServersExampleIsAFileItHasOfFourMegabytesOrMore() {
+        MeasurementServer box;
+        QCOMPARE(ParseServerAddress(QStringLiteral("box.example:8081"), &box),
+                 ServerAddressError::None);
+        QCOMPARE(ExampleUrlText(box), QStringLiteral("http://box.example:8081/qm/qm4M.jpg"));
+        box.files = QStringList{QStringLiteral("/qm/qm1M.jpg"), QStringLiteral("/qm/qm8M.jpg"),
+                                QStringLiteral("/qm/qm15M.jpg")};
+        QCOMPARE(ExampleUrlText(box), QStringLiteral("http://box.example:8081/qm/qm8M.jpg"));
     }
 
     void settingsRoundTripKeepsTheFileList() {

@@ -95,7 +95,7 @@ private slots:
         QCOMPARE(form.Edit7->text(), base + QStringLiteral("/qm/qm4M.jpg"));
         QVERIFY(!form.DTI8184KBN1->isEnabled());
         QVERIFY(form.CommufaC1->isEnabled());
-        QVERIFY(form.Label1->text().contains(base + QStringLiteral("/qm/qm1M.jpg")));
+        QVERIFY(form.Label1->text().contains(base + QStringLiteral("/qm/qm4M.jpg")));
 
         // The next start knows the choice and the missing file without asking the server.
         QVERIFY(readAll(ServerSettingsPath()).contains("host=127.0.0.1"));

@@ -146,7 +146,13 @@ QString SampleHostText(const MeasurementServer& server) {
 }
 
 QString ExampleUrlText(const MeasurementServer& server) {
-    return server.SameAddress(MeasurementServer::Default())
-               ? QString::fromUtf8(qmconfig::ExampleUrl)
-               : server.PresetUrl(QStringLiteral("1M"));
+    if (server.SameAddress(MeasurementServer::Default()))
+        return QString::fromUtf8(qmconfig::ExampleUrl);
+    // Below 2,500,000 bytes a fast line marks the run too small, so the example is the
+    // smallest preset above that which the server is not known to lack.
+    for (const char* size : {"4M", "8M", "15M"}) {
+        if (!server.Lacks(PresetPath(QLatin1String(size))))
+            return server.PresetUrl(QLatin1String(size));
+    }
+    return server.PresetUrl(QStringLiteral("4M"));
 }

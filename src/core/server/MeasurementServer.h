@@ -53,5 +53,5 @@ MeasurementServer WithKnownFiles(MeasurementServer chosen,
 // The sample host as the usage text names it: the configured text for the built-in server.
 QString SampleHostText(const MeasurementServer& server);
 // The example above the URL box: the configured one for the built-in server, else the
-// server's 1M preset.
+// server's smallest preset of 4M or more that it is not known to lack (4M when it lacks all).
 QString ExampleUrlText(const MeasurementServer& server);

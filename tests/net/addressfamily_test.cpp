@@ -1,5 +1,6 @@
 // The address family choice of both client sockets, on ::1 and on names a private hosts file
-// gives: an IPv6-only name and a name with an address of each family.
+// gives: an IPv6-only name and a name with an address of each family. Those run in a network
+// namespace of their own, whose loopback also holds a unique local IPv6 address.
 #include "core/net/ErrorExplanation.h"
 #include "core/net/Psock.h"
 #include "core/net/ScktComp.h"
@@ -8,6 +9,8 @@
 #include "support/ScriptedPeer.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,17 +22,28 @@
 namespace {
 const char* const kV6Only = "v6only.quillmet.test";
 const char* const kBoth = "both.quillmet.test";
+// Not ::1: the hosts file lookup turns ::1 into 127.0.0.1 for an IPv4 query.
+const char* const kOwnV6 = "fd51:7173:6d31::1";
 
-// The family getaddrinfo puts first for a name, as the system orders it.
-int FirstDomain(const char* name) {
+// A name's addresses as the system orders them.
+QList<QHostAddress> SystemOrder(const char* name) {
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
+    QList<QHostAddress> found;
     if (::getaddrinfo(name, nullptr, &hints, &list) != 0)
-        return AF_UNSPEC;
-    const int domain = list->ai_family;
+        return found;
+    for (const addrinfo* a = list; a; a = a->ai_next)
+        found << QHostAddress(a->ai_addr);
     ::freeaddrinfo(list);
-    return domain;
+    return found;
+}
+
+bool Ip(const QStringList& arguments) {
+    const QString ip = QStandardPaths::findExecutable(
+        QStringLiteral("ip"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"),
+                               QStringLiteral("/usr/bin"), QStringLiteral("/bin")});
+    return !ip.isEmpty() && QProcess::execute(ip, arguments) == 0;
 }
 } // namespace
 
@@ -56,17 +70,26 @@ private slots:
         QFile hosts(m_dir.filePath(QStringLiteral("hosts")));
         QVERIFY(original.open(QIODevice::ReadOnly) && hosts.open(QIODevice::WriteOnly));
         hosts.write(original.readAll());
-        hosts.write(
-            QStringLiteral("\n::1 %1\n::1 %2\n127.0.0.1 %2\n").arg(kV6Only, kBoth).toLatin1());
+        hosts.write(QStringLiteral("\n%3 %1\n%3 %2\n127.0.0.1 %2\n")
+                        .arg(kV6Only, kBoth, kOwnV6)
+                        .toLatin1());
         hosts.close();
-        if (::unshare(CLONE_NEWNS) != 0 ||
+        // Threads started from here on share both namespaces; none runs before.
+        if (::unshare(CLONE_NEWNS | CLONE_NEWNET) != 0 ||
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount(hosts.fileName().toLocal8Bit().constData(), "/etc/hosts", nullptr, MS_BIND,
                     nullptr) != 0) {
-            m_noHosts = QStringLiteral("no private mount namespace: %1").arg(strerror(errno));
+            m_noHosts = QStringLiteral("no private namespaces: %1").arg(strerror(errno));
             return;
         }
-        QCOMPARE(FirstDomain(kV6Only), AF_INET6);
+        if (!Ip({"link", "set", "lo", "up"}) ||
+            !Ip({"-6", "addr", "add", QString::fromLatin1(kOwnV6) + "/128", "dev", "lo",
+                 "nodad"})) {
+            m_noHosts = QStringLiteral("cannot set up the namespace's loopback with ip");
+            return;
+        }
+        QCOMPARE(SystemOrder(kV6Only), QList<QHostAddress>{QHostAddress(kOwnV6)});
+        QCOMPARE(SystemOrder(kBoth).size(), 2);
     }
 
     void aListenerOnIpv6LoopbackIsReached_data() {
@@ -150,12 +173,13 @@ private slots:
     // the connection.
     void autoFallsBackToTheNextAddressWhenTheFirstRefuses() {
         requireHosts();
-        const bool v6First = FirstDomain(kBoth) == AF_INET6;
-        ScriptedPeer peer(
-            QHostAddress(v6First ? QHostAddress::LocalHost : QHostAddress::LocalHostIPv6));
+        const QHostAddress listening = SystemOrder(kBoth).at(1);
+        ScriptedPeer peer(listening);
         QVERIFY(peer.isListening());
         peer.send("hello\r\n").close();
-        const AddressFamily second = v6First ? AddressFamily::Ipv4 : AddressFamily::Ipv6;
+        const AddressFamily second = listening.protocol() == QAbstractSocket::IPv6Protocol
+                                         ? AddressFamily::Ipv6
+                                         : AddressFamily::Ipv4;
 
         TPowersock sock;
         int failed = 0;
@@ -181,7 +205,8 @@ private slots:
         client.Activate();
         QTRY_VERIFY(client.Active());
         QCOMPARE(client.Socket()->ConnectedFamily(), second);
-        QCOMPARE(client.Socket()->RemoteAddressText(), std::string(v6First ? "127.0.0.1" : "::1"));
+        QCOMPARE(QString::fromStdString(client.Socket()->RemoteAddressText()),
+                 listening.toString());
         QCOMPARE(connecting, 1);
         QCOMPARE(errorEvents, 0);
         QVERIFY2(errors.texts().isEmpty(), qPrintable(errors.texts().join('\n')));
@@ -192,7 +217,7 @@ private slots:
     // Without Auto the first address is the only one: its refusal is the outcome.
     void ipv6ChosenUsesOnlyTheIpv6AddressOfANameWithBoth() {
         requireHosts();
-        ScriptedPeer peer; // 127.0.0.1 only
+        ScriptedPeer peer; // 127.0.0.1 only: the port is closed on the IPv6 address
         TPowersock sock;
         sock.Host = kBoth;
         sock.Port = peer.port();

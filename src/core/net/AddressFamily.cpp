@@ -167,9 +167,10 @@ LookupResult LookUpAddresses(const std::string& name, AddressFamily family) {
     const bool noName = error == 0 || error == EAI_NONAME || error == EAI_NODATA ||
                         error == EAI_ADDRFAMILY || error == EAI_FAMILY;
     result.status = noName ? LookupStatus::NoSuchHost : LookupStatus::Failed;
-    // A name with addresses of the other family only is told apart from no name at all.
+    // A name with addresses of the other family only is told apart from no name at all (the
+    // query of one family may also end with the name server's silence after the hosts file).
     std::vector<SocketAddress> any;
-    if (noName && family != AddressFamily::Auto && Query(ascii, AF_UNSPEC, 0, &any, &error))
+    if (family != AddressFamily::Auto && Query(ascii, AF_UNSPEC, 0, &any, &error))
         result.status = LookupStatus::NoAddressOfFamily;
     return result;
 }

@@ -306,7 +306,7 @@ void TCustomWinSocket::DoOpen(bool announce) {
 
 void TCustomWinSocket::StartHostLookup(const std::string& name) {
     m_lookup = Lookup::Host;
-    m_lookupId = ++m_serviceLookupSeq;
+    m_lookupId = ++m_lookupSeq;
     const int id = m_lookupId;
     m_hostLookup.Start(name, m_family, [this, id](const LookupResult& result) {
         Deliver([this, id, result]() { HostLookupDone(id, result); });
@@ -317,7 +317,7 @@ void TCustomWinSocket::StartServiceLookup(const std::string& service) {
     // The services file answers at once; the answer still comes as a completion so
     // that the lookup keeps its order with the other events.
     m_lookup = Lookup::Service;
-    m_lookupId = ++m_serviceLookupSeq;
+    m_lookupId = ++m_lookupSeq;
     const int id = m_lookupId;
     Post([this, id, service]() { ServiceLookupDone(id, service); });
 }

@@ -148,7 +148,7 @@ private:
     TLookupState m_lookupState = lsIdle;
     Lookup m_lookup = Lookup::None;
     int m_lookupId = 0;
-    int m_serviceLookupSeq = 0;
+    int m_lookupSeq = 0; // numbers host and service lookups alike
     std::string m_savedService;
     int m_savedPort = 0;
     bool m_savedClient = false;

@@ -1,5 +1,4 @@
-// A server on 127.0.0.1 (or another loopback address) that plays a script of exact bytes, pauses
-// and closes per connection.
+// A server on 127.0.0.1 that plays a script of exact bytes, pauses and closes per connection.
 #pragma once
 
 #include <QByteArray>
@@ -17,7 +16,7 @@ class ScriptedPeer final : public QObject {
 public:
     // Listens on the given port (0: any free one).
     explicit ScriptedPeer(quint16 port = 0, QObject* parent = nullptr);
-    // Listens on address instead, e.g. QHostAddress::LocalHostIPv6.
+    // Listens on another address, e.g. QHostAddress::LocalHostIPv6.
     explicit ScriptedPeer(const QHostAddress& address, quint16 port = 0, QObject* parent = nullptr);
     ~ScriptedPeer() override;
 

@@ -133,7 +133,7 @@ private slots:
         QTimer::singleShot(0, &form, [&] {
             auto* dialog = form.findChild<ServerSettingsDialog*>();
             QVERIFY(dialog);
-            const auto close = qScopeGuard([&] { dialog->reject(); }); // after OK: no effect
+            auto close = qScopeGuard([&] { dialog->reject(); });
             dialog->activateWindow();
             QTRY_VERIFY(dialog->isActiveWindow());
             shown = dialog->FamilyBox->currentText();
@@ -142,6 +142,7 @@ private slots:
             QTest::keyClick(dialog->FamilyBox, Qt::Key_Down);
             QTest::keyClick(dialog->FamilyBox, Qt::Key_Down);
             QCOMPARE(dialog->FamilyBox->currentText(), QStringLiteral("IPv6"));
+            close.dismiss();
             QTest::mouseClick(dialog->Buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
         });
         form.ServerSettings1->trigger();

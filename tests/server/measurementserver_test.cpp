@@ -105,6 +105,19 @@ private slots:
         QVERIFY(!ReadServerSettings(m_settings).server.files.has_value());
     }
 
+    // No family chosen stays unchosen: each measurement keeps its own default.
+    void settingsRoundTripKeepsTheFamilyOrItsAbsence() {
+        MeasurementServer chosen;
+        ParseServerAddress(QStringLiteral("box.example"), &chosen);
+        QVERIFY(WriteServerSettings(chosen, m_settings));
+        QVERIFY(!ReadServerSettings(m_settings).server.family.has_value());
+        chosen.family = AddressFamily::Ipv6;
+        QVERIFY(WriteServerSettings(chosen, m_settings));
+        const ServerSettingsRead read = ReadServerSettings(m_settings);
+        QCOMPARE(read.fault, ServerSettingsRead::Fault::None);
+        QVERIFY(read.server.family == AddressFamily::Ipv6);
+    }
+
     void unusableSettingsMeanTheDefaultServerAndOneFault_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("fault");
@@ -115,6 +128,8 @@ private slots:
                                   << int(F::Garbled);
         QTest::newRow("ipv6 host")
             << QByteArray("[server]\nhost=[::1]\nport=80\n") << int(F::Garbled);
+        QTest::newRow("unknown family")
+            << QByteArray("[server]\nhost=h\nport=80\nfamily=ipv5\n") << int(F::Garbled);
         QTest::newRow("oversized")
             << QByteArray("[server]\nhost=h\nport=80\n") + QByteArray(kMaxSettingsBytes, '#')
             << int(F::Oversized);

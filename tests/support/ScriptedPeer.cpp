@@ -11,9 +11,12 @@
 #include <unistd.h>
 
 ScriptedPeer::ScriptedPeer(quint16 port, QObject* parent)
+    : ScriptedPeer(QHostAddress(QHostAddress::LocalHost), port, parent) {}
+
+ScriptedPeer::ScriptedPeer(const QHostAddress& address, quint16 port, QObject* parent)
     : QObject(parent) {
     connect(&m_server, &QTcpServer::newConnection, this, &ScriptedPeer::accept);
-    m_server.listen(QHostAddress::LocalHost, port);
+    m_server.listen(address, port);
 }
 
 ScriptedPeer::~ScriptedPeer() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QTcpServer>
@@ -15,6 +16,8 @@ class ScriptedPeer final : public QObject {
 public:
     // Listens on the given port (0: any free one).
     explicit ScriptedPeer(quint16 port = 0, QObject* parent = nullptr);
+    // Listens on another address, e.g. QHostAddress::LocalHostIPv6.
+    explicit ScriptedPeer(const QHostAddress& address, quint16 port = 0, QObject* parent = nullptr);
     ~ScriptedPeer() override;
 
     bool isListening() const { return m_server.isListening(); }

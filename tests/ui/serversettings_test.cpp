@@ -7,6 +7,7 @@
 #include "window/main/quillmetUnit1.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
@@ -121,6 +122,34 @@ private slots:
         form.DTI8184KBN1->trigger();
         QCOMPARE(form.Edit7->text(),
                  QStringLiteral("http://127.0.0.1:%1/qm/qm15M.jpg").arg(peer.port()));
+    }
+
+    // Alt+A reaches the choice; OK stores it, and the dialog shows it again.
+    void theAddressFamilyIsChosenByKeyboardAndKept() {
+        MessageRecorder messages;
+        TForm1 form;
+        form.FormCreate();
+        QString shown;
+        QTimer::singleShot(0, &form, [&] {
+            auto* dialog = form.findChild<ServerSettingsDialog*>();
+            QVERIFY(dialog);
+            auto close = qScopeGuard([&] { dialog->reject(); });
+            dialog->activateWindow();
+            QTRY_VERIFY(dialog->isActiveWindow());
+            shown = dialog->FamilyBox->currentText();
+            QTest::keyClick(dialog, Qt::Key_A, Qt::AltModifier);
+            QTRY_VERIFY(dialog->FamilyBox->hasFocus());
+            QTest::keyClick(dialog->FamilyBox, Qt::Key_Down);
+            QTest::keyClick(dialog->FamilyBox, Qt::Key_Down);
+            QCOMPARE(dialog->FamilyBox->currentText(), QStringLiteral("IPv6"));
+            close.dismiss();
+            QTest::mouseClick(dialog->Buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        });
+        form.ServerSettings1->trigger();
+        QCOMPARE(shown, QStringLiteral("測定ごとの既定"));
+        QVERIFY(readAll(ServerSettingsPath()).contains("family=ipv6"));
+        QCOMPARE(ServerSettingsDialog(ReadServerSettings().server).FamilyBox->currentText(),
+                 QStringLiteral("IPv6"));
     }
 
     void aGarbledSettingsFileMeansTheDefaultServerAndOneNote() {

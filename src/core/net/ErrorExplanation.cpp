@@ -28,9 +28,10 @@ RunOutcome OutcomeOfFailure(const std::exception& e) {
     else if (sock && sock->Fault() == SockFault::SocketError)
         o.end = RunEndOfSocketError(sock->Code());
     else if (sock) // by SockFault; a connect that failed did not get through, whatever the cause
-        o.end = std::array{
-            RunEnd::Failed,   RunEnd::Failed,  RunEnd::Unresolved,
-            RunEnd::TimedOut, RunEnd::Refused, RunEnd::CutShort}[std::size_t(sock->Fault())];
+        o.end =
+            std::array{RunEnd::Failed,        RunEnd::Failed,       RunEnd::Unresolved,
+                       RunEnd::TimedOut,      RunEnd::Refused,      RunEnd::CutShort,
+                       RunEnd::NoIpv4Address, RunEnd::NoIpv6Address}[std::size_t(sock->Fault())];
     o.socketError = sock ? sock->Code() : 0;
     return o;
 }
@@ -49,6 +50,10 @@ QString ExplainNetworkError(const RunOutcome& outcome, const QString& host, int 
         return QStringLiteral("ホスト名 %1 が見つかりませんでした。URL のホスト名の綴りと、"
                               "ネットワークにつながっているかを確かめてください。")
             .arg(host);
+    case RunEnd::NoIpv4Address:
+        return QStringLiteral("このホストには IPv4 のアドレスがありません。");
+    case RunEnd::NoIpv6Address:
+        return QStringLiteral("このホストには IPv6 のアドレスがありません。");
     case RunEnd::Refused:
         return QStringLiteral("%1 に接続できませんでした。サーバが動いているか、URL のホスト名と"
                               "ポート番号を確かめてください。")

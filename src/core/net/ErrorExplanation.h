@@ -12,6 +12,8 @@ enum class RunEnd {
     Reset,         // the server reset or dropped the connection
     TimedOut,      // no answer within the time-out
     Unreachable,   // no route to the server
+    NoIpv4Address, // IPv4 chosen, and the host has IPv6 addresses only
+    NoIpv6Address, // IPv6 chosen, and the host has IPv4 addresses only
     ErrorReply,    // the HTTP reply code ended the run
     TooBig,        // the file is above 25 MB
     CutShort,      // the connection ended before the measurement was whole

@@ -7,10 +7,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QHostAddress>
-#include <QHostInfo>
 #include <QIODevice>
 #include <QNetworkInterface>
-#include <QPointer>
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -20,6 +18,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -134,7 +133,7 @@ TPowersock::TPowersock(QObject* parent)
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &TPowersock::OnWriteNotification);
     StatusMessage(8, "Initializing Winsock");
     try {
-        CreateSocket(true);
+        CreateSocket(AF_INET, true);
     } catch (const ESockError&) {
         throw ESockError("Initializaton of windows sockets failed");
     }
@@ -152,8 +151,8 @@ TPowersock::~TPowersock() {
     }
 }
 
-void TPowersock::CreateSocket(bool lingerOff) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+void TPowersock::CreateSocket(int domain, bool lingerOff) {
+    const int fd = ::socket(domain, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         RaiseLastError();
     if (lingerOff) {
@@ -167,6 +166,8 @@ void TPowersock::CreateSocket(bool lingerOff) {
         }
     }
     m_socket = fd;
+    m_socketDomain = domain;
+    m_lingerOff = lingerOff;
     m_readNotifier->setSocket(fd);
     m_writeNotifier->setSocket(fd);
 }
@@ -215,13 +216,24 @@ void TPowersock::RequestCloseSocket() {
     if (m_destroying)
         return;
     // Always own a socket, even when the close failed, so the component stays usable.
-    CreateSocket(false);
+    CreateSocket(m_socketDomain, false);
     if (closeError != 0) {
         errno = closeError;
         RaiseLastError();
     }
     if (OnDisconnect)
         OnDisconnect(this);
+}
+
+void TPowersock::ReplaceSocket(int domain) {
+    m_readNotifier->setEnabled(false);
+    m_writeNotifier->setEnabled(false);
+    if (m_socket >= 0)
+        ::close(m_socket);
+    m_socket = -1;
+    m_notifiedError = 0;
+    // The first socket's reset-on-close goes to the one replacing it.
+    CreateSocket(domain, m_lingerOff);
 }
 
 void TPowersock::Wait(Await what) {
@@ -295,18 +307,13 @@ void TPowersock::OnWriteNotification() {
     Wake();
 }
 
-void TPowersock::OnLookupResult(const QHostInfo& info) {
-    if (!m_lookupActive || (m_lookupId >= 0 && info.lookupId() != m_lookupId))
+void TPowersock::OnLookupResult(const LookupResult& result) {
+    if (!m_lookupActive)
         return;
     m_lookupActive = false;
-    m_lookupId = -1;
-    m_lookupFailed = true;
-    if (info.error() == QHostInfo::NoError) {
-        if (const quint32 address = FirstIPv4(info)) {
-            m_remoteAddr = htonl(address);
-            m_lookupFailed = false;
-        }
-    }
+    m_lookupStatus = result.status;
+    m_addresses = result.addresses;
+    m_lookupFailed = m_addresses.empty();
     m_lookupDone = true;
     Wake();
 }
@@ -348,37 +355,32 @@ void TPowersock::Abort() {
 TPowersock::LookupEnd TPowersock::ResolveRemoteHost() {
     StatusMessage(8, "Resolve Host");
     const std::string& name = Proxy.empty() ? Host : Proxy;
-    in_addr dotted{};
-    if (DottedAddress(name, dotted)) {
-        m_remoteAddr = dotted.s_addr;
+    m_addresses.clear();
+    m_lookupStatus = LookupStatus::Found;
+    // A literal needs no lookup; one of the other family is a name without such an address.
+    std::optional<SocketAddress> literal;
+    if (in_addr dotted{}; DottedAddress(name, dotted))
+        literal = SocketAddress::FromIpv4(dotted.s_addr);
+    else
+        literal = Ipv6Literal(name);
+    if (literal) {
+        if (Family == AddressFamily::Auto || literal->Family() == Family)
+            m_addresses.push_back(*literal);
+        else
+            m_lookupStatus = LookupStatus::NoAddressOfFamily;
         return LookupEnd::Found;
     }
-    m_remoteAddr = 0;
     TimerOn();
     m_lookupDone = false;
     m_lookupFailed = false;
     m_lookupActive = true;
-    m_lookupId = -1;
-    // The answer goes through the application object, which outlives this component: Qt
-    // leaks an answer whose receiver is gone.
-    QObject* context = QCoreApplication::instance();
-    if (!context)
-        context = this;
-    const int id =
-        QHostInfo::lookupHost(QString::fromStdString(name), context,
-                              [self = QPointer<TPowersock>(this)](const QHostInfo& info) {
-                                  if (self)
-                                      self->OnLookupResult(info);
-                              });
-    if (m_lookupActive)
-        m_lookupId = id;
+    m_lookup.Start(name, Family, [this](const LookupResult& result) { OnLookupResult(result); });
     while (!m_lookupDone && !m_timedOut && !m_cancel)
         Wait(Await::Lookup);
     TimerOff();
-    // Ended by the time-out or a cancel, the lookup runs on; its late answer is ignored
-    // (aborting it would leak the answer's slot inside Qt).
+    // Ended by the time-out or a cancel, the lookup runs on; its late answer is dropped.
+    m_lookup.Cancel();
     m_lookupActive = false;
-    m_lookupId = -1;
     if (m_timedOut)
         return LookupEnd::TimedOut;
     if (m_cancel)
@@ -401,35 +403,64 @@ void TPowersock::Connect() {
             end = ResolveRemoteHost();
         } catch (const ESockError&) {
             // A resolved-host handler that fails leaves the address unknown.
+            m_addresses.clear();
         }
         if (end == LookupEnd::TimedOut)
             throw ESockError("Host Lookup Timed Out", SockFault::TimedOut);
         if (end == LookupEnd::Canceled)
             throw ESockError("Host Lookup Canceled");
         if (end == LookupEnd::Failed)
-            m_remoteAddr = 0;
+            m_addresses.clear();
+        // An address of 0 would reach this machine's own services.
+        std::erase_if(m_addresses, [](const SocketAddress& a) { return !a.IsSpecified(); });
     };
     resolve();
-    if (m_remoteAddr == 0) {
+    if (m_addresses.empty()) {
         bool handled = false;
         if (OnInvalidHost)
             OnInvalidHost(handled);
         if (handled)
             resolve();
-        if (m_remoteAddr == 0)
-            throw ESockError("Null Remote Address", SockFault::Unresolved);
+        if (m_addresses.empty()) {
+            m_remote = SocketAddress::NoIpv4();
+            SockFault fault = SockFault::Unresolved;
+            if (m_lookupStatus == LookupStatus::NoAddressOfFamily)
+                fault = Family == AddressFamily::Ipv6 ? SockFault::NoIpv6Address
+                                                      : SockFault::NoIpv4Address;
+            throw ESockError("Null Remote Address", fault);
+        }
     }
-    m_remotePort = htons(static_cast<quint16>(Proxy.empty() ? Port : ProxyPort));
+    const auto port = static_cast<quint16>(Proxy.empty() ? Port : ProxyPort);
 
+    Attempt attempt = Attempt::Failed;
+    for (std::size_t i = 0; i < m_addresses.size(); ++i) {
+        m_remote = m_addresses[i];
+        m_remote.SetPort(port);
+        // A socket that tried once cannot try again; one of the other family cannot at all.
+        if (i > 0 || m_socketDomain != m_remote.Domain())
+            ReplaceSocket(m_remote.Domain());
+        attempt = ConnectOnce(i + 1 == m_addresses.size());
+        if (attempt != Attempt::Failed)
+            break;
+    }
+    if (attempt == Attempt::Connected)
+        return;
+    if (OnConnectionFailed)
+        OnConnectionFailed(this);
+    if (attempt == Attempt::TimedOut)
+        throw ESockError("Connection Timed out", SockFault::TimedOut);
+    if (attempt == Attempt::Canceled)
+        throw ESockError("Connection Canceled");
+    throw ESockError("Connection Failed", SockFault::ConnectFailed, m_lastError);
+}
+
+TPowersock::Attempt TPowersock::ConnectOnce(bool last) {
     m_lookupDone = false;
     m_notificationOk = true;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = m_remotePort;
-    address.sin_addr.s_addr = m_remoteAddr;
-    if (::connect(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (::connect(m_socket, m_remote.Raw(), m_remote.length) != 0) {
         const int error = errno;
-        if (IsConnectOutcome(error)) {
+        if (IsConnectOutcome(error) || (!last && error != EINPROGRESS && error != EINTR)) {
+            // Another address is left: whatever this one's trouble, that one may do.
             m_notificationOk = false;
             SetLastErrorNo(WinsockErrorFromErrno(error));
         } else if (error != EINPROGRESS && error != EINTR) {
@@ -443,15 +474,11 @@ void TPowersock::Connect() {
         Wait(Await::Connect);
     m_connecting = false;
     TimerOff();
-    if (!m_timedOut && !m_cancel && m_notificationOk)
-        return;
-    if (OnConnectionFailed)
-        OnConnectionFailed(this);
     if (m_timedOut)
-        throw ESockError("Connection Timed out", SockFault::TimedOut);
+        return Attempt::TimedOut;
     if (m_cancel)
-        throw ESockError("Connection Canceled");
-    throw ESockError("Connection Failed", SockFault::ConnectFailed, m_lastError);
+        return Attempt::Canceled;
+    return m_notificationOk ? Attempt::Connected : Attempt::Failed;
 }
 
 void TPowersock::Disconnect() {
@@ -686,11 +713,7 @@ void TPowersock::ClearInput() {
 }
 
 std::string TPowersock::GetRemoteIP() const {
-    in_addr address{};
-    address.s_addr = m_remoteAddr;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
+    return m_remote.Text();
 }
 
 std::string TPowersock::GetLocalIP() const {

@@ -1,6 +1,7 @@
 // TPowersock: a TCP client whose calls look blocking while the event loop keeps running.
 #pragma once
 
+#include "core/net/AddressFamily.h"
 #include "core/net/SocketSupport.h"
 #include "core/platform/Exceptions.h"
 
@@ -11,15 +12,25 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 class QEventLoop;
-class QHostInfo;
 class QIODevice;
 class QSocketNotifier;
 class WindowTimer;
 
 // What a socket failure was, for a caller that acts on it; the message is only shown.
-enum class SockFault { Other, SocketError, Unresolved, TimedOut, ConnectFailed, CutShort };
+// NoIpv4Address / NoIpv6Address: the name has addresses, none of the chosen family.
+enum class SockFault {
+    Other,
+    SocketError,
+    Unresolved,
+    TimedOut,
+    ConnectFailed,
+    CutShort,
+    NoIpv4Address,
+    NoIpv6Address
+};
 
 // A socket failure; the message is one of the component's own texts.
 class ESockError : public Exception {
@@ -65,6 +76,8 @@ public:
 
     std::string Host;
     int Port = 0;
+    // Ipv4 unless asked: the first IPv4 address of the reply, as always.
+    AddressFamily Family = AddressFamily::Ipv4;
     int TimeOut = 0;     // milliseconds per operation; 0: never times out
     int ReportLevel = 0; // status messages up to this level reach OnStatus
     TNotifyEvent OnDisconnect;
@@ -102,7 +115,10 @@ public:
     void CaptureStream(QIODevice& stream, int limit);
     bool DataAvailable();
     void ClearInput();
+    // The address connected to (or being tried), IPv4 dotted or IPv6 without brackets.
     std::string GetRemoteIP() const;
+    // The family of that address: Ipv4 or Ipv6.
+    AddressFamily ConnectedFamily() const noexcept { return m_remote.Family(); }
     std::string GetLocalIP() const;
 
     bool Connected() const noexcept { return m_connected; }
@@ -130,7 +146,12 @@ private:
     void TimerFired();
     enum class LookupEnd { Found, TimedOut, Canceled, Failed };
     LookupEnd ResolveRemoteHost();
-    void CreateSocket(bool lingerOff);
+    void CreateSocket(int domain, bool lingerOff);
+    // A fresh socket for the next address, quietly: no disconnect event.
+    void ReplaceSocket(int domain);
+    enum class Attempt { Connected, TimedOut, Canceled, Failed };
+    // One connect to m_remote; last tells whether a failure of the call itself may raise.
+    Attempt ConnectOnce(bool last);
     // Raises the error text for the current errno.
     [[noreturn]] void RaiseLastError();
     // Sends all bytes; waits (with the event loop running) while the socket is full.
@@ -147,7 +168,7 @@ private:
     void Wake();
     void OnReadNotification();
     void OnWriteNotification();
-    void OnLookupResult(const QHostInfo& info);
+    void OnLookupResult(const LookupResult& result);
     // recv into the receive buffer; an error seen by a notification comes first.
     ssize_t Receive(std::size_t size, int flags);
     // The receive loop behind the three captures; singleAttempt makes one receive only.
@@ -155,14 +176,17 @@ private:
                  std::size_t maxBytes, bool singleAttempt);
 
     int m_socket = -1;
-    quint32 m_remoteAddr = 0; // network byte order
-    quint16 m_remotePort = 0; // network byte order
+    int m_socketDomain = AF_INET;
+    bool m_lingerOff = false;
+    SocketAddress m_remote = SocketAddress::NoIpv4();
+    std::vector<SocketAddress> m_addresses; // to try in this order
+    LookupStatus m_lookupStatus = LookupStatus::Found;
+    AddressLookup m_lookup{this};
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;
     WindowTimer* m_timer = nullptr;
     QEventLoop* m_loop = nullptr;
     bool m_woken = false;
-    int m_lookupId = -1;
     bool m_lookupActive = false;
     bool m_connecting = false;
     int m_notifiedError = 0;

@@ -3,8 +3,6 @@
 #include "core/net/SocketSupport.h"
 #include "core/platform/EventErrors.h"
 
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <algorithm>
@@ -41,10 +39,39 @@ std::string SocketErrorText(int code) {
                        SocketErrorText(code) + " (" + std::to_string(code) + ")");
 }
 
-sockaddr_in EmptyAddress() {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    return address;
+SocketAddress EmptyAddress() {
+    return SocketAddress::NoIpv4();
+}
+
+// The resolver's answer as the socket error number the lookup reports.
+int LookupErrorCode(LookupStatus status) {
+    switch (status) {
+    case LookupStatus::Found:
+        break;
+    case LookupStatus::NoSuchHost:
+        return kHostNotFound;
+    case LookupStatus::NoAddressOfFamily:
+        return kNoData;
+    case LookupStatus::Failed:
+        return kTryAgain;
+    }
+    return kNoData;
+}
+
+int HandleDomain(int handle) {
+    int domain = AF_UNSPEC;
+    socklen_t length = sizeof domain;
+    return ::getsockopt(handle, SOL_SOCKET, SO_DOMAIN, &domain, &length) == 0 ? domain : AF_UNSPEC;
+}
+
+// The addresses to try: Ipv4 takes the first as the reply gives it, the others each in turn.
+std::vector<SocketAddress> Candidates(const LookupResult& result) {
+    std::vector<SocketAddress> kept;
+    for (const SocketAddress& a : result.addresses) {
+        if (a.IsSpecified())
+            kept.push_back(a);
+    }
+    return kept;
 }
 
 } // namespace
@@ -72,7 +99,8 @@ void TCustomWinSocket::Error(TErrorEvent event, int& code) {
 }
 
 void TCustomWinSocket::OpenConnection(const std::string& host, const std::string& address,
-                                      const std::string& service, int port, bool block) {
+                                      const std::string& service, int port, bool block,
+                                      AddressFamily family) {
     if (m_connected)
         throw ESocketError("ソケットは既に開かれています");
     // Inside our own disconnect event the handle is still there: nothing to open.
@@ -82,11 +110,14 @@ void TCustomWinSocket::OpenConnection(const std::string& host, const std::string
     if (m_handle >= 0)
         throw ESocketError("ソケットは既に開かれています");
 
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    const int fd = ::socket(family == AddressFamily::Ipv6 ? AF_INET6 : AF_INET,
+                            SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
         throw ESocketError("新しいソケットを作成できません");
     ResetState();
     m_handle = fd;
+    m_family = family;
+    m_lastLookup = LookupStatus::Found;
     ++m_generation;
     const unsigned generation = m_generation;
 
@@ -108,18 +139,22 @@ void TCustomWinSocket::OpenConnection(const std::string& host, const std::string
 
 void TCustomWinSocket::OpenBlocking(const std::string& host, const std::string& address,
                                     const std::string& service, int port) {
-    if (!host.empty())
-        m_remote.sin_addr.s_addr =
-            htonl(FirstIPv4(QHostInfo::fromName(QString::fromStdString(host))));
-    else if (!address.empty())
-        m_remote.sin_addr.s_addr = inet_addr(address.c_str());
-    else
+    if (!host.empty()) {
+        const LookupResult found = LookUpAddresses(host, m_family);
+        m_lastLookup = found.status;
+        m_candidates = Candidates(found);
+        if (!m_candidates.empty())
+            m_remote = m_candidates.front();
+    } else if (!address.empty()) {
+        m_remote = LiteralAddress(address);
+    } else {
         throw ESocketError("アドレスが指定されていません");
+    }
     if (!service.empty()) {
         const servent* entry = getservbyname(service.c_str(), "tcp");
-        m_remote.sin_port = entry ? static_cast<in_port_t>(entry->s_port) : 0;
+        m_remote.SetPort(entry ? ntohs(static_cast<in_port_t>(entry->s_port)) : 0);
     } else {
-        m_remote.sin_port = htons(static_cast<in_port_t>(port));
+        m_remote.SetPort(static_cast<quint16>(port));
     }
 
     const unsigned generation = m_generation;
@@ -127,13 +162,64 @@ void TCustomWinSocket::OpenBlocking(const std::string& host, const std::string& 
     if (m_generation != generation || m_handle < 0)
         return;
     // An unresolved name leaves address 0, which would reach this machine's own services.
-    if (m_remote.sin_addr.s_addr == INADDR_ANY)
+    if (!m_remote.IsSpecified())
         RaiseSocketCallError(kAddrNotAvail, "connect");
-    if (::connect(m_handle, reinterpret_cast<const sockaddr*>(&m_remote), sizeof m_remote) < 0)
-        RaiseSocketCallError(WinsockErrorFromErrno(errno), "connect");
+    for (bool first = true;; first = false) {
+        if (!first || HandleDomain(m_handle) != m_remote.Domain())
+            RenewHandle(m_remote.Domain());
+        if (::connect(m_handle, m_remote.Raw(), m_remote.length) == 0)
+            break;
+        const int err = errno;
+        if (m_candidate + 1 >= m_candidates.size())
+            RaiseSocketCallError(WinsockErrorFromErrno(err), "connect");
+        const quint16 next = m_remote.Port();
+        m_remote = m_candidates[++m_candidate];
+        m_remote.SetPort(next);
+    }
     m_lookupState = lsIdle;
     m_connected = true;
     Event(seConnect);
+}
+
+SocketAddress TCustomWinSocket::LiteralAddress(const std::string& address) const {
+    // IPv4 as inet_addr reads it; an address of no use stays 0 and is refused at the connect.
+    if (m_family != AddressFamily::Ipv4) {
+        if (const auto v6 = Ipv6Literal(address))
+            return *v6;
+        if (m_family == AddressFamily::Ipv6)
+            return EmptyAddress();
+    }
+    return SocketAddress::FromIpv4(inet_addr(address.c_str()));
+}
+
+void TCustomWinSocket::RenewHandle(int domain) {
+    const int fd = ::socket(domain, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0)
+        RaiseSocketCallError(WinsockErrorFromErrno(errno), "socket");
+    const int moved = ::dup3(fd, m_handle, O_CLOEXEC);
+    const int err = errno;
+    ::close(fd);
+    if (moved < 0)
+        RaiseSocketCallError(WinsockErrorFromErrno(err), "socket");
+}
+
+bool TCustomWinSocket::TryNextAddress() {
+    if (m_handle < 0 || m_candidate + 1 >= m_candidates.size())
+        return false;
+    const quint16 port = m_remote.Port();
+    m_remote = m_candidates[++m_candidate];
+    m_remote.SetPort(port);
+    ReleaseNotifiers();
+    m_connecting = false;
+    m_connectError = 0;
+    try {
+        RenewHandle(m_remote.Domain());
+        DoOpen(false);
+    } catch (...) {
+        DropConnection();
+        throw;
+    }
+    return true;
 }
 
 void TCustomWinSocket::AsyncInitSocket(const std::string& name, const std::string& address,
@@ -151,7 +237,7 @@ void TCustomWinSocket::AsyncInitSocket(const std::string& name, const std::strin
             }
             if (address.empty())
                 throw ESocketError("アドレスが指定されていません");
-            m_remote.sin_addr.s_addr = inet_addr(address.c_str());
+            m_remote = LiteralAddress(address);
             m_lookupState = lsLookupAddress;
             [[fallthrough]];
         case lsLookupAddress:
@@ -162,7 +248,7 @@ void TCustomWinSocket::AsyncInitSocket(const std::string& name, const std::strin
                 StartServiceLookup(service);
                 return;
             }
-            m_remote.sin_port = htons(static_cast<in_port_t>(port));
+            m_remote.SetPort(static_cast<quint16>(port));
             m_lookupState = lsLookupService;
             [[fallthrough]];
         case lsLookupService:
@@ -176,7 +262,10 @@ void TCustomWinSocket::AsyncInitSocket(const std::string& name, const std::strin
     }
 }
 
-void TCustomWinSocket::DoOpen() {
+void TCustomWinSocket::DoOpen(bool announce) {
+    // The handle was made before the address was known; a connect needs the address's family.
+    if (HandleDomain(m_handle) != m_remote.Domain())
+        RenewHandle(m_remote.Domain());
     const int flags = ::fcntl(m_handle, F_GETFL);
     if (flags < 0 || ::fcntl(m_handle, F_SETFL, flags | O_NONBLOCK) < 0)
         RaiseSocketCallError(WinsockErrorFromErrno(errno), "WSAAsyncSelect");
@@ -188,12 +277,16 @@ void TCustomWinSocket::DoOpen() {
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &TCustomWinSocket::OnWriteReady);
 
     const unsigned generation = m_generation;
-    Event(seConnecting);
+    if (announce)
+        Event(seConnecting);
     if (m_generation != generation || m_handle < 0)
         return;
-    if (::connect(m_handle, reinterpret_cast<const sockaddr*>(&m_remote), sizeof m_remote) < 0) {
+    if (::connect(m_handle, m_remote.Raw(), m_remote.length) < 0) {
         const int err = errno;
-        if (err == ECONNREFUSED || err == ETIMEDOUT) {
+        // With another address left, any failure here means trying that one.
+        const bool more = m_candidate + 1 < m_candidates.size();
+        if (err == ECONNREFUSED || err == ETIMEDOUT ||
+            (more && err != EINPROGRESS && err != EWOULDBLOCK && err != EINTR)) {
             // Loopback may refuse at once; the outcome of a connect is still a notification.
             m_connectError = WinsockErrorFromErrno(err);
             Post([this, generation]() {
@@ -213,39 +306,36 @@ void TCustomWinSocket::DoOpen() {
 
 void TCustomWinSocket::StartHostLookup(const std::string& name) {
     m_lookup = Lookup::Host;
-    // The reply is posted once more so that it never arrives before the id is known.
-    m_lookupId =
-        QHostInfo::lookupHost(QString::fromStdString(name), this, [this](const QHostInfo& info) {
-            Post([this, info]() { HostLookupDone(info.lookupId(), info); });
-        });
+    m_lookupId = ++m_lookupSeq;
+    const int id = m_lookupId;
+    m_hostLookup.Start(name, m_family, [this, id](const LookupResult& result) {
+        Deliver([this, id, result]() { HostLookupDone(id, result); });
+    });
 }
 
 void TCustomWinSocket::StartServiceLookup(const std::string& service) {
     // The services file answers at once; the answer still comes as a completion so
     // that the lookup keeps its order with the other events.
     m_lookup = Lookup::Service;
-    m_lookupId = ++m_serviceLookupSeq;
+    m_lookupId = ++m_lookupSeq;
     const int id = m_lookupId;
     Post([this, id, service]() { ServiceLookupDone(id, service); });
 }
 
-void TCustomWinSocket::HostLookupDone(int id, const QHostInfo& info) {
+void TCustomWinSocket::HostLookupDone(int id, const LookupResult& result) {
     if (m_lookup != Lookup::Host || id != m_lookupId)
         return;
     m_lookup = Lookup::None;
-    int code = 0;
-    const quint32 address = FirstIPv4(info);
-    if (info.error() == QHostInfo::HostNotFound)
-        code = kHostNotFound;
-    else if (info.error() != QHostInfo::NoError)
-        code = kTryAgain;
-    else if (address == 0)
-        code = kNoData;
-    if (code != 0) {
+    m_lastLookup = result.status;
+    m_candidates = Candidates(result);
+    if (m_candidates.empty()) {
         DropConnection();
-        RaiseSocketCallError(code, "ASync Lookup");
+        RaiseSocketCallError(LookupErrorCode(result.status == LookupStatus::Found
+                                                 ? LookupStatus::NoAddressOfFamily
+                                                 : result.status),
+                             "ASync Lookup");
     }
-    m_remote.sin_addr.s_addr = htonl(address);
+    m_remote = m_candidates.front();
     AsyncInitSocket({}, {}, m_savedService, m_savedPort, m_savedClient);
 }
 
@@ -258,7 +348,7 @@ void TCustomWinSocket::ServiceLookupDone(int id, const std::string& service) {
         DropConnection();
         RaiseSocketCallError(kNoData, "ASync Lookup");
     }
-    m_remote.sin_port = static_cast<in_port_t>(entry->s_port);
+    m_remote.SetPort(ntohs(static_cast<in_port_t>(entry->s_port)));
     m_savedPort = 0;
     m_savedService.clear();
     AsyncInitSocket({}, {}, {}, 0, m_savedClient);
@@ -266,7 +356,7 @@ void TCustomWinSocket::ServiceLookupDone(int id, const std::string& service) {
 
 void TCustomWinSocket::CancelLookup() {
     if (m_lookup == Lookup::Host)
-        QHostInfo::abortHostLookup(m_lookupId);
+        m_hostLookup.Cancel();
     m_lookup = Lookup::None;
 }
 
@@ -302,6 +392,8 @@ void TCustomWinSocket::CloseHandle(bool raise) {
 void TCustomWinSocket::ResetState() {
     m_handle = -1;
     m_remote = EmptyAddress();
+    m_candidates.clear();
+    m_candidate = 0;
     m_connected = false;
     m_connecting = false;
     m_connectError = 0;
@@ -392,6 +484,8 @@ void TCustomWinSocket::HandleNotification(Note note, int code) {
             break;
         case Note::Connect:
             kind = eeConnect;
+            if (TryNextAddress())
+                return;
             // Nothing can be done with the handle of a failed connect; closing it
             // fires no disconnect event, and the next activation starts afresh.
             CloseHandle(false);
@@ -536,44 +630,45 @@ std::string TCustomWinSocket::LocalHostName() {
     return name;
 }
 
+namespace {
+SocketAddress LocalAddress(int handle) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length) < 0)
+        return {};
+    return SocketAddress::FromRaw(reinterpret_cast<const sockaddr*>(&address), length);
+}
+
+SocketAddress PeerAddress(int handle) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(handle, reinterpret_cast<sockaddr*>(&address), &length) < 0)
+        RaiseSocketCallError(WinsockErrorFromErrno(errno), "getpeername");
+    return SocketAddress::FromRaw(reinterpret_cast<const sockaddr*>(&address), length);
+}
+} // namespace
+
 std::string TCustomWinSocket::LocalAddressText() {
     if (m_handle < 0)
         return {};
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(m_handle, reinterpret_cast<sockaddr*>(&address), &length) < 0)
-        return {};
-    char text[INET_ADDRSTRLEN] = {};
-    return ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) ? text : "";
+    const SocketAddress address = LocalAddress(m_handle);
+    return address.length == 0 ? std::string() : address.Text();
 }
 
 int TCustomWinSocket::LocalPortNumber() {
     if (m_handle < 0)
         return -1;
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(m_handle, reinterpret_cast<sockaddr*>(&address), &length) < 0)
-        return -1;
-    return ntohs(address.sin_port);
+    const SocketAddress address = LocalAddress(m_handle);
+    return address.length == 0 ? -1 : address.Port();
 }
-
-namespace {
-sockaddr_in PeerAddress(int handle) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(handle, reinterpret_cast<sockaddr*>(&address), &length) < 0)
-        RaiseSocketCallError(WinsockErrorFromErrno(errno), "getpeername");
-    return address;
-}
-} // namespace
 
 std::string TCustomWinSocket::RemoteHostName() {
     if (!m_connected || m_handle < 0)
         return {};
-    const sockaddr_in address = PeerAddress(m_handle);
+    const SocketAddress address = PeerAddress(m_handle);
     char name[NI_MAXHOST] = {};
-    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, name,
-                      sizeof name, nullptr, 0, NI_NAMEREQD) != 0)
+    if (address.length == 0 || ::getnameinfo(address.Raw(), address.length, name, sizeof name,
+                                             nullptr, 0, NI_NAMEREQD) != 0)
         return {};
     return name;
 }
@@ -581,15 +676,14 @@ std::string TCustomWinSocket::RemoteHostName() {
 std::string TCustomWinSocket::RemoteAddressText() {
     if (!m_connected || m_handle < 0)
         return {};
-    const sockaddr_in address = PeerAddress(m_handle);
-    char text[INET_ADDRSTRLEN] = {};
-    return ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) ? text : "";
+    const SocketAddress address = PeerAddress(m_handle);
+    return address.length == 0 ? std::string() : address.Text();
 }
 
 int TCustomWinSocket::RemotePortNumber() {
     if (!m_connected || m_handle < 0)
         return 0;
-    return ntohs(PeerAddress(m_handle).sin_port);
+    return PeerAddress(m_handle).Port();
 }
 
 // ---------------------------------------------------------------- TClientWinSocket
@@ -630,7 +724,7 @@ void TClientSocket::setActive(bool value) {
         m_socket->DropConnection();
     else
         m_socket->OpenConnection(m_host, m_address, m_service, m_port,
-                                 m_socket->ClientType() == ctBlocking);
+                                 m_socket->ClientType() == ctBlocking, m_family);
 }
 
 void TClientSocket::CheckNotActive() const {
@@ -672,6 +766,13 @@ void TClientSocket::setService(const std::string& value) {
         return;
     CheckNotActive();
     m_service = value;
+}
+
+void TClientSocket::setFamily(AddressFamily value) {
+    if (value == m_family)
+        return;
+    CheckNotActive();
+    m_family = value;
 }
 
 void TClientSocket::SocketEvent(TCustomWinSocket* socket, TSocketEvent event) {

@@ -2,6 +2,7 @@
 // on the GUI thread, one at a time.
 #pragma once
 
+#include "core/net/AddressFamily.h"
 #include "core/platform/Exceptions.h"
 
 #include <QObject>
@@ -10,8 +11,8 @@
 #include <memory>
 #include <netinet/in.h>
 #include <string>
+#include <vector>
 
-class QHostInfo;
 class QSocketNotifier;
 
 enum TClientType { ctNonBlocking, ctBlocking };
@@ -49,8 +50,10 @@ public:
     ~TCustomWinSocket() override;
 
     // Creates a handle and starts the lookup and the connect; non-blocking returns at once.
+    // Ipv4 takes the first IPv4 address; Ipv6 and Auto try each address of theirs in turn.
     void OpenConnection(const std::string& host, const std::string& address,
-                        const std::string& service, int port, bool block);
+                        const std::string& service, int port, bool block,
+                        AddressFamily family = AddressFamily::Ipv4);
     // The disconnect event fires first, while the handle is still open and connected.
     void DropConnection();
 
@@ -66,13 +69,23 @@ public:
     std::string LocalAddressText();
     int LocalPortNumber();
     std::string RemoteHostName();
+    // IPv4 dotted or IPv6 without brackets.
     std::string RemoteAddressText();
     int RemotePortNumber();
+    // The family of the address connected to (or being tried): Ipv4 or Ipv6.
+    AddressFamily ConnectedFamily() const noexcept { return m_remote.Family(); }
+    // How the last host lookup ended; NoAddressOfFamily tells a name without an address of
+    // the chosen family from one that does not exist.
+    LookupStatus LastLookup() const noexcept { return m_lastLookup; }
 
     bool Connected() const noexcept { return m_connected; }
     int SocketHandle() const noexcept { return m_handle; }
-    // The address being connected to; port and address in network order.
-    const sockaddr_in& RemoteAddr() const noexcept { return m_remote; }
+    // The address being connected to; port and address in network order. The IPv4 view of
+    // RemoteStorage(); its port is right for either family.
+    const sockaddr_in& RemoteAddr() const noexcept {
+        return reinterpret_cast<const sockaddr_in&>(m_remote.storage);
+    }
+    const SocketAddress& RemoteStorage() const noexcept { return m_remote; }
     TLookupState LookupState() const noexcept { return m_lookupState; }
 
     // Links to the owning component.
@@ -91,10 +104,16 @@ private:
                       const std::string& service, int port);
     void AsyncInitSocket(const std::string& name, const std::string& address,
                          const std::string& service, int port, bool client);
-    void DoOpen();
+    void DoOpen(bool announce = true);
     void StartHostLookup(const std::string& name);
     void StartServiceLookup(const std::string& service);
-    void HostLookupDone(int id, const QHostInfo& info);
+    void HostLookupDone(int id, const LookupResult& result);
+    // The literal text of the Address property in the chosen family; none when it is not one.
+    SocketAddress LiteralAddress(const std::string& address) const;
+    // A new handle of the domain under the same number, so owners keep the handle they saw.
+    void RenewHandle(int domain);
+    // After a failed connect: the next address, if one is left.
+    bool TryNextAddress();
     void ServiceLookupDone(int id, const std::string& service);
     void CancelLookup();
     void CloseHandle(bool raise);
@@ -119,12 +138,17 @@ private:
     bool m_closeSeen = false;
     bool m_dispatching = false;
     bool m_dropping = false;
-    sockaddr_in m_remote{};
+    SocketAddress m_remote = SocketAddress::NoIpv4();
+    AddressFamily m_family = AddressFamily::Ipv4;
+    std::vector<SocketAddress> m_candidates; // the addresses to try, m_remote the current one
+    std::size_t m_candidate = 0;
+    LookupStatus m_lastLookup = LookupStatus::Found;
+    AddressLookup m_hostLookup{this};
 
     TLookupState m_lookupState = lsIdle;
     Lookup m_lookup = Lookup::None;
     int m_lookupId = 0;
-    int m_serviceLookupSeq = 0;
+    int m_lookupSeq = 0; // numbers host and service lookups alike
     std::string m_savedService;
     int m_savedPort = 0;
     bool m_savedClient = false;
@@ -173,6 +197,9 @@ public:
     void setPort(int value);
     const std::string& Service() const noexcept { return m_service; }
     void setService(const std::string& value);
+    // Which addresses of the host to use; Ipv4 unless set.
+    AddressFamily Family() const noexcept { return m_family; }
+    void setFamily(AddressFamily value);
 
     TClientWinSocket* Socket() const noexcept { return m_socket.get(); }
 
@@ -195,4 +222,5 @@ private:
     std::string m_host;
     std::string m_service;
     int m_port = 0;
+    AddressFamily m_family = AddressFamily::Ipv4;
 };

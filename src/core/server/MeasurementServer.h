@@ -1,6 +1,8 @@
 // The measurement server: where the presets' sample files are, as the user chose it.
 #pragma once
 
+#include "core/net/AddressFamily.h"
+
 #include <QString>
 #include <QStringList>
 #include <initializer_list>
@@ -15,6 +17,14 @@ struct MeasurementServer {
     // The sample file paths the server's descriptor listed; none read means every preset is
     // offered, as the server may still have the files.
     std::optional<QStringList> files;
+    // The family every measurement connects with; none chosen: each measurement's own default
+    // (the download IPv4 as it always was, the HTTP upload and the line test Auto).
+    std::optional<AddressFamily> family;
+
+    // The chosen family, or the measurement's own default when none is.
+    AddressFamily FamilyOr(AddressFamily measurementDefault) const {
+        return family.value_or(measurementDefault);
+    }
 
     // The built-in server (the configured sample host).
     static MeasurementServer Default();

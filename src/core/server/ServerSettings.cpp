@@ -11,6 +11,7 @@ const QString kHost = QStringLiteral("server/host");
 const QString kPort = QStringLiteral("server/port");
 const QString kFiles = QStringLiteral("server/files");
 const QString kFilesKnown = QStringLiteral("server/files_known");
+const QString kFamily = QStringLiteral("server/family");
 } // namespace
 
 QString ServerSettingsPath() {
@@ -58,6 +59,13 @@ ServerSettingsRead ReadServerSettings(const QString& path) {
         }
         read.server.files = files;
     }
+    // Absent: no family chosen. A value this program does not know is damage, not a choice.
+    if (const QVariant family = settings.value(kFamily); family.isValid()) {
+        const auto chosen = AddressFamilyFromName(family.toString().toStdString());
+        if (family.typeId() != QMetaType::QString || !chosen)
+            return fault(ServerSettingsRead::Fault::Garbled);
+        read.server.family = chosen;
+    }
     return read;
 }
 
@@ -74,6 +82,8 @@ bool WriteServerSettings(const MeasurementServer& server, const QString& path) {
     settings.setValue(kFilesKnown, server.files ? QStringLiteral("true") : QStringLiteral("false"));
     if (server.files)
         settings.setValue(kFiles, *server.files);
+    if (server.family)
+        settings.setValue(kFamily, QString::fromLatin1(AddressFamilyName(*server.family)));
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

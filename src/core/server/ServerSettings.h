@@ -22,7 +22,8 @@ struct ServerSettingsRead {
 // The server of the settings file; the default server when there is none (no fault) or it
 // cannot be used (a fault to tell once).
 ServerSettingsRead ReadServerSettings(const QString& path = ServerSettingsPath());
-// Stores host, port and the file list; false when the file could not be written.
+// Stores host, port, the file list and the family when one is chosen; false when the file could not
+// be written.
 bool WriteServerSettings(const MeasurementServer& server,
                          const QString& path = ServerSettingsPath());
 

@@ -245,6 +245,7 @@ void HttpUploadRun::StartRound() {
     try {
         Socket->setHost(m_server.host.toStdString());
         Socket->setPort(m_server.port);
+        Socket->setFamily(m_server.FamilyOr(AddressFamily::Auto));
         m_clock.StartRun();
         Socket->Activate();
     } catch (const std::exception& e) {
@@ -327,7 +328,12 @@ void HttpUploadRun::Readable(TCustomWinSocket* socket) {
 
 void HttpUploadRun::Disconnected() {
     if (m_phase == Phase::Connecting) {
-        Fail(RunOutcome(RunEnd::Unresolved));
+        // A name with addresses of the other family only is not an unknown name.
+        RunEnd end = RunEnd::Unresolved;
+        if (Socket->Socket()->LastLookup() == LookupStatus::NoAddressOfFamily)
+            end = Socket->Family() == AddressFamily::Ipv6 ? RunEnd::NoIpv6Address
+                                                          : RunEnd::NoIpv4Address;
+        Fail(RunOutcome(end));
         return;
     }
     if (m_phase != Phase::Sending && m_phase != Phase::AwaitingReply)

@@ -3,6 +3,7 @@
 #include "window/widgets/Fonts.h"
 #include "window/widgets/Widgets.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -47,6 +48,21 @@ ServerSettingsDialog::ServerSettingsDialog(const MeasurementServer& current, QWi
     portRow->addWidget(CheckButton);
     portRow->addStretch(1);
     form->addRow(portLabel, portRow);
+    FamilyBox = Named(new QComboBox(this), "FamilyBox");
+    FamilyBox->setAccessibleName(QStringLiteral("接続に使うアドレス"));
+    FamilyBox->addItem(QStringLiteral("測定ごとの既定"), -1);
+    FamilyBox->setItemData(
+        0, QStringLiteral("ダウンロードは IPv4、HTTP アップロードは自動で接続します"),
+        Qt::ToolTipRole);
+    const std::pair<AddressFamily, const char*> families[] = {{AddressFamily::Ipv4, "IPv4"},
+                                                              {AddressFamily::Ipv6, "IPv6"},
+                                                              {AddressFamily::Auto, "自動"}};
+    for (const auto& [family, caption] : families)
+        FamilyBox->addItem(QString::fromUtf8(caption), int(family));
+    FamilyBox->setCurrentIndex(current.family ? FamilyBox->findData(int(*current.family)) : 0);
+    auto* familyLabel = MakeLabel(this, "FamilyLabel", QStringLiteral("接続に使うアドレス(&A):"));
+    familyLabel->setBuddy(FamilyBox);
+    form->addRow(familyLabel, FamilyBox);
     layout->addLayout(form);
 
     ResultText = Named(new QPlainTextEdit(this), "ResultText");
@@ -111,6 +127,9 @@ void ServerSettingsDialog::accept() {
     MeasurementServer server;
     if (!ReadFields(&server))
         return;
+    const int family = FamilyBox->currentData().toInt();
+    if (family >= 0)
+        server.family = static_cast<AddressFamily>(family);
     m_chosen = WithKnownFiles(server, {m_checked ? &*m_checked : nullptr, &m_current});
     QDialog::accept();
 }

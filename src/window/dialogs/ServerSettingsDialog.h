@@ -6,6 +6,7 @@
 
 #include <QDialog>
 
+class QComboBox;
 class QDialogButtonBox;
 class QLabel;
 class QLineEdit;
@@ -30,6 +31,8 @@ public:
     QLineEdit* HostEdit = nullptr;
     QLineEdit* PortEdit = nullptr;
     QPushButton* CheckButton = nullptr;
+    // "接続に使うアドレス": each measurement's default, or one family all of them use.
+    QComboBox* FamilyBox = nullptr;
     QPlainTextEdit* ResultText = nullptr;
     QDialogButtonBox* Buttons = nullptr;
 

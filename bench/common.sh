@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154
 # Shell helpers of bench/run and bench/rtt, sourced by both after bench/figures.sh. They use the
 # sourcing script's settings: build (the build folder), bin ($build/bench), www (the sample
 # files), work and data (the work folder and its raw figures), in_cli (a command prefix that

@@ -89,17 +89,17 @@ make_samples() {
 }
 file_size() { stat -c %s "$www/qm/$1"; }
 
-# shape NS DEV RATE [BURST [LATENCY [OVERHEAD]]]: a token bucket on the device's egress
-# (BURST, by default 4 ms of the rate; LATENCY, by default 50ms; OVERHEAD bytes counted on
-# every packet beyond its length, none by default); RATE 0 removes it.
+# shape NS DEV RATE [BURST [LATENCY]]: a token bucket on the device's egress; RATE in Mbit/s or
+# with tc's unit ("95000000bit"), BURST by default 4 ms of a rate in Mbit/s, LATENCY by default
+# 50ms; RATE 0 removes it.
 shape() {
     if [ "$3" = 0 ]; then
         tc -n "$1" qdisc del dev "$2" root 2>/dev/null || true
     else
-        local extra=()
-        [ -z "${6:-}" ] || extra=(overhead "$6")
-        tc -n "$1" qdisc replace dev "$2" root tbf rate "${3}mbit" burst "${4:-$(tbf_burst "$3")}" \
-            latency "${5:-50ms}" "${extra[@]}"
+        local rate=$3
+        [[ $rate =~ ^[0-9]+$ ]] && rate=${rate}mbit
+        tc -n "$1" qdisc replace dev "$2" root tbf rate "$rate" burst "${4:-$(tbf_burst "$3")}" \
+            latency "${5:-50ms}"
     fi
 }
 

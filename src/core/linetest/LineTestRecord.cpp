@@ -5,16 +5,16 @@
 #include <cmath>
 
 namespace {
-// Milliseconds to a tenth, as readers show them.
-double tenths(double ms) {
-    return std::round(ms * 10.0) / 10.0;
+// Milliseconds to a hundredth: a loopback or LAN round trip is well under one.
+double hundredths(double ms) {
+    return std::round(ms * 100.0) / 100.0;
 }
 
 QJsonObject latencyJson(const LatencySummary& s) {
-    return {{QStringLiteral("median_ms"), tenths(s.medianMs)},
-            {QStringLiteral("low_ms"), tenths(s.lowMs)},
-            {QStringLiteral("high_ms"), tenths(s.highMs)},
-            {QStringLiteral("jitter_ms"), tenths(s.jitterMs)}};
+    return {{QStringLiteral("median_ms"), hundredths(s.medianMs)},
+            {QStringLiteral("low_ms"), hundredths(s.lowMs)},
+            {QStringLiteral("high_ms"), hundredths(s.highMs)},
+            {QStringLiteral("jitter_ms"), hundredths(s.jitterMs)}};
 }
 
 QJsonObject directionJson(const LineDirection& d) {
@@ -23,7 +23,7 @@ QJsonObject directionJson(const LineDirection& d) {
             {QStringLiteral("seconds"), std::round(d.seconds * 100.0) / 100.0},
             {QStringLiteral("stable"), d.stable},
             {QStringLiteral("reconnects"), d.reconnects},
-            {QStringLiteral("load_rtt_ms"), tenths(d.loadRttMs)},
+            {QStringLiteral("load_rtt_ms"), hundredths(d.loadRttMs)},
             {QStringLiteral("latency"), latencyJson(d.latency)}};
 }
 } // namespace

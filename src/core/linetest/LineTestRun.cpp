@@ -9,6 +9,7 @@
 #include <cstring>
 #include <curl/curl.h>
 #include <mutex>
+#include <unistd.h>
 
 namespace {
 enum Role { DescriptorFetch, IdleProbe, LoadedProbe, Load };
@@ -58,8 +59,7 @@ struct LineTestRun::Transfer {
     QByteArray received; // the descriptor's only
     bool tooLarge = false;
     // This request.
-    qint64 sent = 0;     // of the upload body, handed to libcurl
-    qint64 credited = 0; // of the upload body, acknowledged and counted
+    qint64 sent = 0; // of the upload body, handed to libcurl
     // This load connection over its requests.
     int slot = 0;
     int opened = 0; // sockets
@@ -107,6 +107,8 @@ struct LineTestCallbacks {
             return 0;
         std::memcpy(buffer, body.constData() + t->sent, static_cast<size_t>(length));
         t->sent += length;
+        // Taken by the kernel: the server still reads (its acknowledgements are counted).
+        t->progressAt = t->run->Now();
         return static_cast<size_t>(length);
     }
 
@@ -116,17 +118,29 @@ struct LineTestCallbacks {
         if (origin != SEEK_SET || offset < 0 || offset > t->run->m_body.size())
             return CURL_SEEKFUNC_CANTSEEK;
         t->sent = offset;
-        t->credited = std::min<qint64>(t->credited, offset);
         return CURL_SEEKFUNC_OK;
     }
 
-    // Every new socket: its acknowledged count starts from nothing.
+    // Every new socket of a load connection: its acknowledged count starts from nothing.
     static int Sockopt(void* user, curl_socket_t fd, curlsocktype) {
         auto* t = static_cast<Transfer*>(user);
-        t->run->m_acked.insert(fd, 0);
-        if (t->role == Load && t->opened++ > 0)
-            ++t->run->Direction().reconnects;
+        if (t->role == Load) {
+            t->run->m_acked.insert(fd, 0);
+            if (t->opened++ > 0)
+                ++t->run->Direction().reconnects;
+        }
         return CURL_SOCKOPT_OK;
+    }
+
+    // A load socket's last acknowledged bytes are counted before it goes.
+    static int CloseSocket(void* user, curl_socket_t fd) {
+        auto* run = static_cast<LineTestRun*>(user);
+        if (run->m_acked.contains(fd)) {
+            if (run->m_phase == LineTestPhase::Upload)
+                run->CreditSocket(fd);
+            run->m_acked.remove(fd);
+        }
+        return ::close(fd);
     }
 
     static int Socket(CURL*, curl_socket_t fd, int what, void* user, void*) {
@@ -257,6 +271,8 @@ LineTestRun::Transfer* LineTestRun::NewTransfer(int role, const QString& path) {
     curl_easy_setopt(e, CURLOPT_WRITEDATA, t);
     curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &LineTestCallbacks::Sockopt);
     curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, t);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &LineTestCallbacks::CloseSocket);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, this);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Timings.requestTimeoutMs));
     if (role == DescriptorFetch) {
         t->headers = curl_slist_append(t->headers, "Accept: application/json");
@@ -471,7 +487,6 @@ void LineTestRun::AddLoadConnection() {
 void LineTestRun::Recycle(Transfer* t) {
     curl_multi_remove_handle(m_multi, t->easy);
     t->sent = 0;
-    t->credited = 0;
     t->attached = curl_multi_add_handle(m_multi, t->easy) == CURLM_OK;
 }
 
@@ -483,16 +498,6 @@ void LineTestRun::LoadDone(Transfer* t, int code, long status) {
         return;
     }
     if (code == CURLE_OK) {
-        if (m_phase == LineTestPhase::Upload) {
-            // The sink answers after the body's last byte: what was not counted yet is in.
-            curl_socket_t fd = CURL_SOCKET_BAD;
-            curl_easy_getinfo(t->easy, CURLINFO_ACTIVESOCKET, &fd);
-            TcpInfoReading r;
-            if (fd != CURL_SOCKET_BAD && ReadTcpInfo(fd, &r))
-                m_acked.insert(fd, r.bytesAcked);
-            m_counted += std::max<qint64>(0, m_body.size() - t->credited);
-            t->progressAt = Now();
-        }
         t->failuresInRow = 0;
         Recycle(t);
         return;
@@ -525,27 +530,22 @@ void LineTestRun::LoadDone(Transfer* t, int code, long status) {
     Fail(outcomeOfCurl(static_cast<CURLcode>(code)));
 }
 
-void LineTestRun::CreditAcknowledged() {
-    for (const auto& owned : m_transfers) {
-        Transfer* t = owned.get();
-        if (t->role != Load)
-            continue;
-        curl_socket_t fd = CURL_SOCKET_BAD;
-        curl_easy_getinfo(t->easy, CURLINFO_ACTIVESOCKET, &fd);
-        TcpInfoReading r;
-        if (fd == CURL_SOCKET_BAD || !ReadTcpInfo(fd, &r))
-            continue;
-        const qint64 before = m_acked.value(fd, 0);
-        m_acked.insert(fd, std::max(before, r.bytesAcked));
-        // The request's head is acknowledged too; a body is never counted past its length.
-        const qint64 gained =
-            std::min(std::max<qint64>(0, r.bytesAcked - before), m_body.size() - t->credited);
-        if (gained > 0) {
-            t->credited += gained;
-            m_counted += gained;
-            t->progressAt = Now();
-        }
+void LineTestRun::CreditSocket(int fd) {
+    TcpInfoReading r;
+    if (!ReadTcpInfo(fd, &r))
+        return;
+    const qint64 before = m_acked.value(fd, 0);
+    if (r.bytesAcked > before) {
+        // The requests' heads are in this count too: some hundred bytes a body.
+        m_counted += r.bytesAcked - before;
+        m_acked.insert(fd, r.bytesAcked);
     }
+}
+
+void LineTestRun::CreditAcknowledged() {
+    const QList<int> sockets = m_acked.keys();
+    for (const int fd : sockets)
+        CreditSocket(fd);
 }
 
 void LineTestRun::SampleTick() {
@@ -573,8 +573,7 @@ void LineTestRun::SampleTick() {
         if (owned->role == Load && now - owned->progressAt > Timings.stallMs)
             stalled.push_back(owned.get());
     }
-    const bool othersMove = static_cast<int>(stalled.size()) < LoadConnections();
-    if (othersMove) {
+    if (!stalled.empty() && static_cast<int>(stalled.size()) < LoadConnections()) {
         for (Transfer* t : stalled) {
             Note(QStringLiteral("%1の %2 本目の接続が %3 秒間データを運ばなかったため、その接続を"
                                 "外して測定を続けました。")
@@ -628,13 +627,9 @@ void LineTestRun::ProbeTick() {
                                         [](const auto& t) { return t->role == LoadedProbe; });
     if (inFlight < kProbesInFlight)
         Add(NewTransfer(LoadedProbe, m_emptyPath));
-    for (const auto& owned : m_transfers) {
-        if (owned->role != Load)
-            continue;
-        curl_socket_t fd = CURL_SOCKET_BAD;
-        curl_easy_getinfo(owned->easy, CURLINFO_ACTIVESOCKET, &fd);
+    for (auto at = m_acked.cbegin(); at != m_acked.cend(); ++at) {
         TcpInfoReading r;
-        if (fd != CURL_SOCKET_BAD && ReadTcpInfo(fd, &r) && r.rttMs > 0)
+        if (ReadTcpInfo(at.key(), &r) && r.rttMs > 0)
             m_loadRtts.push_back(r.rttMs);
     }
 }

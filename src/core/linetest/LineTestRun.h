@@ -87,6 +87,7 @@ private:
     void RampTick();
     void ProbeTick();
     void CreditAcknowledged();
+    void CreditSocket(int fd);
     void EndLoad(bool stable);
     void Finish();
     void Fail(RunOutcome outcome);
@@ -106,7 +107,8 @@ private:
     QTimer m_curlTimer;
     QHash<int, QSocketNotifier*> m_readers;
     QHash<int, QSocketNotifier*> m_writers;
-    QHash<int, qint64> m_acked; // per socket: tcpi_bytes_acked already credited
+    // The load connections' sockets, with the tcpi_bytes_acked already counted (upload).
+    QHash<int, qint64> m_acked;
     std::vector<std::unique_ptr<Transfer>> m_transfers;
     QElapsedTimer m_clock;
 

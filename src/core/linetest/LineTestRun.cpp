@@ -275,6 +275,8 @@ LineTestRun::Transfer* LineTestRun::NewTransfer(int role, const QString& path) {
     curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, this);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Timings.requestTimeoutMs));
     if (role == DescriptorFetch) {
+        // Only load connections are kept for reuse: their sockets are the ones counted.
+        curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
         t->headers = curl_slist_append(t->headers, "Accept: application/json");
         curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(Timings.requestTimeoutMs));
     } else if (role == IdleProbe || role == LoadedProbe) {
@@ -450,6 +452,12 @@ void LineTestRun::StartLoad(LineTestPhase phase) {
         QRandomGenerator64 random(QRandomGenerator::system()->generate64());
         random.fillRange(reinterpret_cast<quint32*>(m_body.data()),
                          static_cast<qsizetype>(length / 4));
+        // A download connection the upload reuses counts from here on.
+        for (auto at = m_acked.begin(); at != m_acked.end(); ++at) {
+            TcpInfoReading r;
+            if (ReadTcpInfo(at.key(), &r))
+                at.value() = r.bytesAcked;
+        }
     }
     m_phaseStart = Now();
     m_counted = 0;

@@ -20,7 +20,7 @@ QJsonObject latencyJson(const LatencySummary& s) {
 QJsonObject directionJson(const LineDirection& d) {
     return {{QStringLiteral("bytes_per_s"), d.bytesPerSecond},
             {QStringLiteral("bytes"), static_cast<double>(d.bytes)},
-            {QStringLiteral("seconds"), std::round(d.seconds * 100.0) / 100.0},
+            {QStringLiteral("seconds"), std::round(d.seconds * 1000.0) / 1000.0},
             {QStringLiteral("stable"), d.stable},
             {QStringLiteral("reconnects"), d.reconnects},
             {QStringLiteral("load_rtt_ms"), hundredths(d.loadRttMs)},

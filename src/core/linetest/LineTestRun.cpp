@@ -659,9 +659,12 @@ void LineTestRun::EndLoad(bool stable) {
     // The window read: the stable seconds, else the last seconds after the ramp.
     const int perSecond = std::max(1, 1000 / Timings.sampleMs);
     const std::size_t window = static_cast<std::size_t>(perSecond) * 4;
-    std::size_t first = m_marks.size() > window ? m_marks.size() - window : 0;
-    if (!stable && !m_ramping)
-        first = std::max(first, std::min(m_rampEndSample, m_marks.size() - 1));
+    const std::size_t count = m_marks.size();
+    std::size_t first = count > window ? count - window : 0;
+    // Never the ramp when there is a second after it; never less than a second.
+    if (!stable && !m_ramping && count > static_cast<std::size_t>(perSecond))
+        first =
+            std::max(first, std::min(m_rampEndSample, count - static_cast<std::size_t>(perSecond)));
     const Mark start = first == 0 ? Mark{m_phaseStart, 0} : m_marks[first - 1];
     const Mark end = m_marks.back();
     LineDirection& d = Direction();

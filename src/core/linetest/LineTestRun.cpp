@@ -18,10 +18,8 @@ constexpr long kLoadBufferBytes = 512 * 1024;
 constexpr int kProbesInFlight = 3;
 // A load connection that fails this often in a row, bytes or none, is given up.
 constexpr int kFailuresInRow = 3;
-// The upload body: long enough for half a second at the download's rate, and never so large
-// that the test's memory grows past a few tens of MB.
 constexpr qint64 kSmallestBody = 1024 * 1024;
-constexpr qint64 kLargestBody = 48 * 1024 * 1024;
+constexpr qint64 kBodyBlockBytes = 8 * 1024 * 1024;
 
 RunOutcome outcomeOfCurl(CURLcode code) {
     const QString text = QString::fromUtf8(curl_easy_strerror(code));
@@ -101,11 +99,14 @@ struct LineTestCallbacks {
 
     static size_t Read(char* buffer, size_t size, size_t count, void* user) {
         auto* t = static_cast<Transfer*>(user);
-        const QByteArray& body = t->run->m_body;
-        const qint64 length = std::min(static_cast<qint64>(size * count), body.size() - t->sent);
+        // The body is the random block over and over, up to the body's length.
+        const QByteArray& block = t->run->m_body;
+        const qint64 at = t->sent % block.size();
+        const qint64 length = std::min(
+            {static_cast<qint64>(size * count), t->run->m_bodyLength - t->sent, block.size() - at});
         if (length <= 0)
             return 0;
-        std::memcpy(buffer, body.constData() + t->sent, static_cast<size_t>(length));
+        std::memcpy(buffer, block.constData() + at, static_cast<size_t>(length));
         t->sent += length;
         // Taken by the kernel: the server still reads (its acknowledgements are counted).
         t->progressAt = t->run->Now();
@@ -115,7 +116,7 @@ struct LineTestCallbacks {
     // libcurl rewinds a body it must send again on a new connection.
     static int Seek(void* user, curl_off_t offset, int origin) {
         auto* t = static_cast<Transfer*>(user);
-        if (origin != SEEK_SET || offset < 0 || offset > t->run->m_body.size())
+        if (origin != SEEK_SET || offset < 0 || offset > t->run->m_bodyLength)
             return CURL_SEEKFUNC_CANTSEEK;
         t->sent = offset;
         return CURL_SEEKFUNC_OK;
@@ -291,8 +292,7 @@ LineTestRun::Transfer* LineTestRun::NewTransfer(int role, const QString& path) {
             // The sink takes the body at once: no round trip waiting for a 100.
             t->headers = curl_slist_append(t->headers, "Expect:");
             curl_easy_setopt(e, CURLOPT_POST, 1L);
-            curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
-                             static_cast<curl_off_t>(m_body.size()));
+            curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(m_bodyLength));
             curl_easy_setopt(e, CURLOPT_READFUNCTION, &LineTestCallbacks::Read);
             curl_easy_setopt(e, CURLOPT_READDATA, t);
             curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &LineTestCallbacks::Seek);
@@ -444,14 +444,16 @@ void LineTestRun::StartLoad(LineTestPhase phase) {
     if (!Running())
         return;
     if (phase == LineTestPhase::Upload) {
-        // Random bytes, made once: nothing on the way can compress them.
+        // A body lasts half a second at the download's rate at least, up to the sink's limit.
+        // Its bytes are one random block, made once and repeated: nothing on the way can
+        // compress them, and the memory stays that of the block whatever the line's rate.
         const auto wanted = static_cast<qint64>(m_result.download.bytesPerSecond / 2);
-        const qint64 length =
-            std::min({std::max(wanted, kSmallestBody), kLargestBody, m_sinkMaxBytes});
-        m_body.resize(length);
+        m_bodyLength = std::min(std::max(wanted, kSmallestBody), m_sinkMaxBytes);
+        const qint64 block = std::min(kBodyBlockBytes, m_bodyLength);
+        m_body.resize(block);
         QRandomGenerator64 random(QRandomGenerator::system()->generate64());
         random.fillRange(reinterpret_cast<quint32*>(m_body.data()),
-                         static_cast<qsizetype>(length / 4));
+                         static_cast<qsizetype>(block / 4));
         // A download connection the upload reuses counts from here on.
         for (auto at = m_acked.begin(); at != m_acked.end(); ++at) {
             TcpInfoReading r;

@@ -141,6 +141,7 @@ private:
     };
     std::vector<Mark> m_marks; // one per sample
     std::vector<double> m_loadRtts;
-    QByteArray m_body; // the upload's random bytes, shared by every connection
+    QByteArray m_body; // the upload's random block, shared by every connection
+    qint64 m_bodyLength = 0;
     bool m_refusalNoted = false;
 };

@@ -1,5 +1,6 @@
 #include "cli/CliMain.h"
 
+#include "cli/CliLineTest.h"
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
 #include "cli/CliRunner.h"
@@ -9,6 +10,28 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <unistd.h>
+
+namespace {
+// The last chance to hear of a write the system had deferred.
+int CloseStandardOutput(int code) {
+    if (const QString error = CloseOutput(STDOUT_FILENO); !error.isEmpty()) {
+        std::fprintf(stderr, "quillmet-cli: %s\n",
+                     QStringLiteral("測定結果を標準出力に書き込めませんでした（%1）")
+                         .arg(error)
+                         .toLocal8Bit()
+                         .constData());
+        return code == ExitMeasured ? ExitOutput : code;
+    }
+    return code;
+}
+
+int RunLineTest(const CliOptions& options) {
+    CliLineTest test(options);
+    test.ShowProgress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
+    InstallTerminationSignals([&test](int signal) { test.Interrupt(signal); });
+    return CloseStandardOutput(test.Measure());
+}
+} // namespace
 
 int RunQuillmetCli(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
@@ -35,6 +58,8 @@ int RunQuillmetCli(int argc, char* argv[]) {
     });
 
     CliOptions options = parsed.options;
+    if (options.line)
+        return RunLineTest(options);
     if (!options.size.isEmpty()) {
         QString note;
         options.url = CliPresetUrl(options, &note);
@@ -55,15 +80,5 @@ int RunQuillmetCli(int argc, char* argv[]) {
     // Only now: a signal while waiting for the lock ends the program at once, which
     // leaves nothing half done.
     InstallTerminationSignals([&runner](int signal) { runner.Interrupt(signal); });
-    const int code = runner.Measure();
-    // The last chance to hear of a write the system had deferred.
-    if (const QString error = CloseOutput(STDOUT_FILENO); !error.isEmpty()) {
-        std::fprintf(stderr, "quillmet-cli: %s\n",
-                     QStringLiteral("測定結果を標準出力に書き込めませんでした（%1）")
-                         .arg(error)
-                         .toLocal8Bit()
-                         .constData());
-        return code == ExitMeasured ? ExitOutput : code;
-    }
-    return code;
+    return CloseStandardOutput(runner.Measure());
 }

@@ -21,6 +21,7 @@ const QString kMaxTime = QStringLiteral("max-time");
 const QString kQuiet = QStringLiteral("quiet");
 const QString kServer = QStringLiteral("server");
 const QString kSize = QStringLiteral("size");
+const QString kLine = QStringLiteral("line");
 
 // A whole decimal number from low to high, or nothing.
 bool boundedNumber(const QString& text, int low, int high, int* value) {
@@ -68,6 +69,7 @@ CliParse ParseCliArguments(const QStringList& arguments) {
         {kRuns, {}, QStringLiteral("N")},
         {kUpload, {}},
         {kUploadHttp, {}},
+        {kLine, {}},
         {kSmtp, {}, QStringLiteral("HOST")},
         {kMail, {}, QStringLiteral("ADDRESS")},
         {kJson, {}},
@@ -142,6 +144,25 @@ CliParse ParseCliArguments(const QStringList& arguments) {
                          .arg(kMaxMaxTimeSeconds));
 
     const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(kLine)) {
+        if (o.upload || parser.isSet(kUploadHttp))
+            return usage(
+                QStringLiteral("--line と --upload、--upload-http は同時に指定できません"));
+        if (!positional.isEmpty())
+            return usage(QStringLiteral("--line のときは URL を指定しません"));
+        if (parser.isSet(kSize) || parser.isSet(kSmtp) || parser.isSet(kMail))
+            return usage(QStringLiteral("--line には --size、--smtp、--mail は使えません"));
+        if (o.format == CliOptions::Format::Csv)
+            return usage(QStringLiteral("--line の結果は既定の行か --json で出力します"));
+        if (o.appendHistory)
+            return usage(QStringLiteral("--line の結果は qm1.dat の測定履歴には追記しません"));
+        if (parser.isSet(kMaxTime))
+            return usage(QStringLiteral("--line では --timeout が測定全体の上限です"));
+        // A --server the test cannot use is refused when it starts, as a URL is.
+        o.line = true;
+        o.server = parser.value(kServer);
+        return result;
+    }
     if (parser.isSet(kUploadHttp)) {
         if (o.upload)
             return usage(QStringLiteral("--upload と --upload-http は同時に指定できません"));
@@ -214,6 +235,7 @@ QString CliUsageText() {
                           "        quillmet-cli --upload --smtp HOST --mail ADDRESS [オプション]\n"
                           "        quillmet-cli [--server HOST[:PORT]] --size SIZE [オプション]\n"
                           "        quillmet-cli --upload-http [--server HOST[:PORT]] [オプション]\n"
+                          "        quillmet-cli --line [--server HOST[:PORT]] [オプション]\n"
                           "詳しくは quillmet-cli --help\n");
 }
 
@@ -223,6 +245,7 @@ QString CliHelpText() {
         "        quillmet-cli --upload --smtp HOST --mail ADDRESS [オプション]\n"
         "        quillmet-cli [--server HOST[:PORT]] --size SIZE [オプション]\n"
         "        quillmet-cli --upload-http [--server HOST[:PORT]] [オプション]\n"
+        "        quillmet-cli --line [--server HOST[:PORT]] [オプション]\n"
         "\n"
         "Quillmet のウィンドウと同じ測定をコマンドラインで行います。URL の JPEG ファイルを\n"
         "2.5 秒おきに 5 回受信し、最速と最遅を除いた 3 回の平均を記録します。--upload では\n"
@@ -230,6 +253,8 @@ QString CliHelpText() {
         "送信速度を記録します。メールにはこのコンピュータのホスト名とアドレスが入ります。\n"
         "--upload-http では測定サーバーの受け口へランダムなデータを HTTP で 5 回送り、\n"
         "ダウンロードと同じ方法で送信速度を記録します（ポート 25 を使いません）。\n"
+        "--line では測定サーバーとの間で複数の接続を使い、速度が落ち着くまで下りと上りを測り、\n"
+        "待機時と負荷時の遅延、RPM（応答性）と判定（A+～F、負荷時の遅延の増え方）を出します。\n"
         "\n"
         "オプション:\n"
         "  --runs N            N 回測定する（1～100、前の測定の終了から 3 秒後に次を開始）。\n"
@@ -237,6 +262,8 @@ QString CliHelpText() {
         "                      測定のもの（--json と --csv では失敗も kind が error の行で出す）\n"
         "  --upload            アップロード（メールベンチ）を測定する\n"
         "  --upload-http       測定サーバーへの HTTP アップロードを測定する\n"
+        "  --line              測定サーバーとの回線品質を測定する（既定の出力は数行の結果、\n"
+        "                      --json では一行の JSON。--timeout は測定全体の上限）\n"
         "  --smtp HOST         SMTP サーバ（--upload のとき）\n"
         "  --mail ADDRESS      あなたのメールアドレス（--upload のとき。送信元と宛先）\n"
         "  --json              一回の測定を一行の JSON で出力する（JSON Lines）\n"
@@ -248,7 +275,8 @@ QString CliHelpText() {
         "                      どう応えても、これを過ぎたら打ち切る\n"
         "  --size SIZE         URL の代わりに測定サーバーの見本ファイルを測る\n"
         "                      （15M 8M 4M 2M 1M 500K 200K 100K、簡易測定と同じ大きさ）\n"
-        "  --server HOST[:PORT]  --size と --upload-http の測定サーバー（既定はウィンドウの\n"
+        "  --server HOST[:PORT]  --size、--upload-http と --line "
+        "の測定サーバー（既定はウィンドウの\n"
         "                      「測定サーバーの設定」で選んだサーバー、ポートの既定は 80）\n"
         "  -q, --quiet         端末への進行表示をしない\n"
         "  -h, --help          この説明を表示する\n"
@@ -260,12 +288,14 @@ QString CliHelpText() {
         "終了コード:\n"
         "  0  測定した\n"
         "  2  使い方の誤り\n"
-        "  3  URL、または SMTP サーバとメールアドレスを受け付けなかった\n"
+        "  3  URL、または SMTP サーバとメールアドレスを受け付けなかった（--line では\n"
+        "     --server の測定サーバー）\n"
         "  4  接続できない、接続が切れた、または時間切れ（ネットワークの障害）\n"
         "  5  Quillmet のウィンドウが qm1.dat を使用中（--append-history）\n"
         "  6  サーバがエラーを返した、ファイルが大きすぎる、またはメールを受け付けなかった\n"
         "     （--upload-http では、受け口が送信データを断った、受け取り終わる前に応答した、\n"
-        "     受け取ったバイト数が違った、転送しようとした、または受け口がなかったときも）\n"
+        "     受け取ったバイト数が違った、転送しようとした、または受け口がなかったときも。\n"
+        "     --line では、サーバーが Quillmet の測定サーバーでなかったときも）\n"
         "  7  qm1.dat を最後まで読めない、または書き込めない（--append-history）\n"
         "  8  測定結果を標準出力に書き込めなかった（ディスクが一杯など）\n"
         "  128+n  シグナル n で中断した\n");

@@ -25,6 +25,8 @@ struct CliOptions {
     bool upload = false;
     // An upload by HTTP to the measurement server's sink (--server, or the settings').
     bool uploadHttp = false;
+    // The line test on the measurement server (--server, or the settings').
+    bool line = false;
     QString url; // download
     // A preset of a measurement server instead of a URL: the size name, and the server
     // (empty: the one in the settings file).

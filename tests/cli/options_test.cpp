@@ -80,6 +80,13 @@ private slots:
             << "--upload-http --upload --smtp mx --mail a@b" << Outcome::Usage << "--upload-http";
         QTest::newRow("upload-http with size")
             << "--upload-http --size 1M" << Outcome::Usage << "--size";
+        QTest::newRow("line") << "--line --server h:8080 --runs 2 --json" << Outcome::Run << "";
+        QTest::newRow("line with url") << "--line http://h/a.jpg" << Outcome::Usage << "URL";
+        QTest::newRow("line with csv") << "--line --csv" << Outcome::Usage << "--json";
+        QTest::newRow("line with history")
+            << "--line --append-history" << Outcome::Usage << "qm1.dat";
+        QTest::newRow("line with upload-http")
+            << "--line --upload-http" << Outcome::Usage << "--upload-http";
     }
     void parse() {
         QFETCH(QString, line);

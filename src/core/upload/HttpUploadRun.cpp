@@ -231,8 +231,9 @@ void HttpUploadRun::FillBody(qint64 length) {
 
 void HttpUploadRun::StartRound() {
     m_phase = Phase::Connecting;
-    m_roundLength = m_roundIndex == 0 ? m_body.size() : m_bytes[1];
-    m_bytes[static_cast<std::size_t>(m_roundIndex)] = m_roundLength;
+    if (m_roundIndex == 0)
+        m_bytes[0] = m_body.size();
+    m_roundLength = m_bytes[static_cast<std::size_t>(m_roundIndex)];
     m_head = HttpUploadRequestHead(m_server.Authority(), m_sinkPath, m_roundLength);
     m_sent = 0;
     m_transferStarted = false;
@@ -398,10 +399,15 @@ void HttpUploadRun::RoundAnswered(const SinkReply& reply) {
         m_mark = 1;
         m_reasons.unsteadyRound = true;
     }
-    if (m_roundIndex == 0) {
+    // Round 1 is short and mostly slow start on a distant line, so it underrates the line:
+    // round 2 is sized from it, and rounds 3 to 5 again from round 2 where that was faster, so
+    // that they too last a second at the line's speed.
+    if (m_roundIndex <= 1) {
         const qint64 later = HttpUploadRoundBytes(m_roundLength, micros, m_maxBytes);
-        FillBody(later);
-        m_bytes[1] = later;
+        if (later > m_roundLength || m_roundIndex == 0) {
+            FillBody(later);
+            std::fill(m_bytes.begin() + m_roundIndex + 1, m_bytes.end(), later);
+        }
     }
     if (m_roundIndex < 4) {
         ++m_roundIndex;

@@ -49,8 +49,9 @@ struct HttpUploadResult {
 
 // The request's head for a body of length bytes.
 QByteArray HttpUploadRequestHead(const QString& authority, const QString& path, qint64 length);
-// The body of rounds 2 to 5: long enough to last kHttpUploadRoundMicros at round 1's speed,
-// never shorter than round 1's and never above the sink's limit.
+// The body of the rounds after one of firstBytes that took firstMicros: long enough to last
+// kHttpUploadRoundMicros at that round's speed, never shorter than it and never above the
+// sink's limit. Round 2 is sized from round 1, rounds 3 to 5 from round 2 when it grew.
 qint64 HttpUploadRoundBytes(qint64 firstBytes, std::int64_t firstMicros, qint64 maxBytes);
 
 // A sink reply read so far.

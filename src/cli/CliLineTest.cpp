@@ -34,7 +34,7 @@ int LineTestExitCode(RunEnd end) {
 }
 
 QString LineTestSummaryText(const LineTestResult& r) {
-    QString text = QStringLiteral("下り: %1 Mbps（%2 接続）\n上り: %3 Mbps（%4 接続）\n")
+    QString text = QStringLiteral("下り: %1 Mbit/s（%2 接続）\n上り: %3 Mbit/s（%4 接続）\n")
                        .arg(mbps(r.download.bytesPerSecond))
                        .arg(r.download.connections)
                        .arg(mbps(r.upload.bytesPerSecond))
@@ -62,7 +62,7 @@ CliLineTest::CliLineTest(CliOptions options, QObject* parent)
     connect(m_run, &LineTestRun::sampled, this, [this](const LineTestSample& s) {
         if (!ShowProgress)
             return;
-        std::fprintf(stderr, "\r\033[K%s %s Mbps  %d 接続",
+        std::fprintf(stderr, "\r\033[K%s %s Mbit/s  %d 接続",
                      s.phase == LineTestPhase::Upload ? "上り" : "下り",
                      mbps(s.bytesPerSecond).toLocal8Bit().constData(), s.connections);
         std::fflush(stderr);

@@ -1,7 +1,12 @@
-// delayline [--limit PACKETS] DELAY_MS NETNS_A TUN_A NETNS_B TUN_B: a line with a round trip
-// between two network namespaces. Every packet read from one TUN device is held DELAY_MS and
-// written to the other, both ways, so the round trip is twice DELAY_MS; the rate is tbf's on
-// the devices. Each way holds at most PACKETS (default 16384); more are dropped and counted.
+// delayline [--limit PACKETS] [--rate MBIT --queue-ms MS] DELAY_MS NETNS_A TUN_A NETNS_B TUN_B:
+// a line with a round trip between two network namespaces. Every packet read from one TUN
+// device is held DELAY_MS and written to the other, both ways, so the round trip is twice
+// DELAY_MS; the rate is tbf's on the devices. Each way holds at most PACKETS (default 16384);
+// more are dropped and counted.
+// With --rate, each way is also a bottleneck of its own: a router's queue that sends MBIT
+// Mbit/s and drops what would wait longer than MS. A tbf on the sender's own device cannot
+// show a deep queue, as TCP keeps only a few packets in its host's queues; this one fills as a
+// router's does.
 // Prints "delayline: ready" once both devices are open, its counts on SIGTERM or SIGINT.
 // The two ways run as real-time threads where allowed: at normal priority, on a machine busy
 // compiling, a timer's wake-up came 10 to 40 ms late and the line carried a third as much.
@@ -100,6 +105,11 @@ struct Way {
     std::size_t head = 0;
     std::size_t count = 0;
 
+    double nsPerByte = 0; // the bottleneck's; 0 for none
+    std::int64_t queueNs = 0;
+    std::int64_t lastOut = 0; // when the bottleneck sends its last packet held
+
+    std::uint64_t shed = 0; // by the bottleneck's queue
     std::uint64_t forwarded = 0;
     std::uint64_t dropped = 0;
     std::uint64_t lost = 0;
@@ -135,8 +145,18 @@ void ReadWaiting(Way& w, std::vector<unsigned char>& spare) {
             ++w.dropped;
             continue;
         }
+        const std::int64_t now = NowNs();
+        std::int64_t out = now;
+        if (w.nsPerByte > 0) {
+            out = std::max(now, w.lastOut) + std::llround(static_cast<double>(n) * w.nsPerByte);
+            if (out - now > w.queueNs) {
+                ++w.shed;
+                continue;
+            }
+            w.lastOut = out;
+        }
         w.length[tail] = static_cast<std::size_t>(n);
-        w.due[tail] = NowNs() + w.delayNs;
+        w.due[tail] = out + w.delayNs;
         ++w.count;
         w.peak = std::max(w.peak, w.count);
     }
@@ -170,17 +190,18 @@ void* RunWay(void* arg) {
 }
 
 void Report(const Way& w) {
-    std::fprintf(stderr,
-                 "delayline: %s -> %s: %llu packets forwarded, %llu dropped (queue full), %llu "
-                 "lost on write, at most %zu held\n",
-                 w.from->name.c_str(), w.to->name.c_str(),
-                 static_cast<unsigned long long>(w.forwarded),
-                 static_cast<unsigned long long>(w.dropped),
-                 static_cast<unsigned long long>(w.lost), w.peak);
+    std::fprintf(
+        stderr,
+        "delayline: %s -> %s: %llu packets forwarded, %llu shed by the bottleneck, "
+        "%llu dropped (queue full), %llu lost on write, at most %zu held\n",
+        w.from->name.c_str(), w.to->name.c_str(), static_cast<unsigned long long>(w.forwarded),
+        static_cast<unsigned long long>(w.shed), static_cast<unsigned long long>(w.dropped),
+        static_cast<unsigned long long>(w.lost), w.peak);
 }
 
 [[noreturn]] void Usage() {
-    Die("usage: delayline [--limit PACKETS] DELAY_MS NETNS_A TUN_A NETNS_B TUN_B");
+    Die("usage: delayline [--limit PACKETS] [--rate MBIT --queue-ms MS] DELAY_MS NETNS_A TUN_A "
+        "NETNS_B TUN_B");
 }
 
 } // namespace
@@ -196,6 +217,18 @@ int main(int argc, char** argv) {
         limit = static_cast<std::size_t>(value);
         args.erase(args.begin(), args.begin() + 2);
     }
+    double rateMbit = 0;
+    double queueMs = 0;
+    while (args.size() >= 2 && (args[0] == "--rate" || args[0] == "--queue-ms")) {
+        char* end = nullptr;
+        const double value = std::strtod(args[1].c_str(), &end);
+        if (*end != '\0' || !std::isfinite(value) || value <= 0 || value > 100'000)
+            Die(args[0] + " takes a number above 0, not '" + args[1] + "'");
+        (args[0] == "--rate" ? rateMbit : queueMs) = value;
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if ((rateMbit > 0) != (queueMs > 0))
+        Die("--rate and --queue-ms go together");
     if (args.size() != 5)
         Usage();
     char* end = nullptr;
@@ -224,6 +257,8 @@ int main(int argc, char** argv) {
         w.from = ends[i][0];
         w.to = ends[i][1];
         w.delayNs = std::llround(delayMs * 1e6);
+        w.nsPerByte = rateMbit > 0 ? 8e3 / rateMbit : 0;
+        w.queueNs = std::llround(queueMs * 1e6);
         // A packet is at most the larger MTU; a longer read would be cut, so keep room.
         w.slot = static_cast<std::size_t>(std::max(a.mtu, b.mtu)) + 64;
         w.limit = limit;

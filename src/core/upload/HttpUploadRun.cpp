@@ -401,7 +401,7 @@ void HttpUploadRun::RoundAnswered(const SinkReply& reply) {
     }
     // Round 1 is short and mostly slow start on a distant line, so it underrates the line:
     // round 2 is sized from it, and rounds 3 to 5 again from round 2 where that was faster, so
-    // that they too last a second at the line's speed.
+    // that they too last kHttpUploadRoundMicros at the line's speed.
     if (m_roundIndex <= 1) {
         const qint64 later = HttpUploadRoundBytes(m_roundLength, micros, m_maxBytes);
         if (later > m_roundLength || m_roundIndex == 0) {

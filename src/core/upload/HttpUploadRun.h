@@ -24,7 +24,9 @@ struct ServerDescriptor;
 enum class DescriptorOutcome;
 
 inline constexpr qint64 kHttpUploadFirstRoundBytes = 1024 * 1024;
-inline constexpr std::int64_t kHttpUploadRoundMicros = 1000000; // a later round lasts 1 s at least
+// A later round lasts 3 s at least: a new connection spends its first round trips in slow
+// start, some 100 ms at 20 ms and 100 Mbit/s, which would be a tenth of a 1 s round.
+inline constexpr std::int64_t kHttpUploadRoundMicros = 3000000;
 
 struct HttpUploadRound {
     qint64 bytes = 0;

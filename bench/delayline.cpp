@@ -192,10 +192,10 @@ void* RunWay(void* arg) {
 void Report(const Way& w) {
     std::fprintf(
         stderr,
-        "delayline: %s -> %s: %llu packets forwarded, %llu shed by the bottleneck, "
-        "%llu dropped (queue full), %llu lost on write, at most %zu held\n",
+        "delayline: %s -> %s: %llu packets forwarded, %llu dropped (queue full), %llu shed "
+        "by the bottleneck, %llu lost on write, at most %zu held\n",
         w.from->name.c_str(), w.to->name.c_str(), static_cast<unsigned long long>(w.forwarded),
-        static_cast<unsigned long long>(w.shed), static_cast<unsigned long long>(w.dropped),
+        static_cast<unsigned long long>(w.dropped), static_cast<unsigned long long>(w.shed),
         static_cast<unsigned long long>(w.lost), w.peak);
 }
 

@@ -107,6 +107,18 @@ echo "TCP: $got"
 stop_line
 ! grep -qE ' [1-9][0-9]* dropped' "$scratch/line.err" || fail "an unshaped transfer lost packets: $(cat "$scratch/line.err")"
 
+# A bottleneck of 1 Mbit/s: a 1428-byte packet takes 11.4 ms to send each way, on top of the
+# delay; a queue 30 ms deep sheds what a burst brings beyond it.
+start_line 5 --rate 1 --queue-ms 30
+ip netns exec "$a" ping -n -c 3 -i 0.2 -s 1400 -W 2 192.0.2.1 >"$scratch/ping" || fail "ping: $(cat "$scratch/ping")"
+slowest_first=$(sed -nE 's/.* time=([0-9.]+) ms$/\1/p' "$scratch/ping" | sort -g | head -n 1)
+echo "ping of 1428 bytes through 1 Mbit/s and 5 ms each way: at least $slowest_first ms"
+awk -v t="$slowest_first" 'BEGIN { exit !(t >= 32.8) }' || fail "the bottleneck did not hold the packets: $slowest_first ms"
+ip netns exec "$a" ping -n -c 10 -l 10 -s 1400 -W 2 -q 192.0.2.1 >/dev/null 2>&1 || true
+stop_line
+grep -qE ' [1-9][0-9]* shed by the bottleneck' "$scratch/line.err" ||
+    fail "a burst beyond the queue was not shed: $(cat "$scratch/line.err")"
+
 # A queue of 8: a burst of 1000 datagrams inside one delay can pass only 8 at a time; the
 # rest are counted as dropped, and what arrived and what was dropped make up what was sent.
 start_line 50 --limit 8

@@ -150,15 +150,16 @@ LineTestWindow::LineTestWindow(QWidget* parent)
         label->setBuddy(box);
         results->addRow(label, box);
     }
-    bottom->addLayout(results);
 
-    auto* right = new QVBoxLayout;
+    // The grade's meaning sits under the grade, two lines kept for it so nothing moves.
     GradeText = MakeLabel(this, "GradeText", QString());
     GradeText->setWordWrap(true);
     GradeText->setAccessibleName(QStringLiteral("判定の説明"));
-    GradeText->setMinimumHeight(34);
     GradeText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    right->addWidget(GradeText);
+    GradeText->setFixedWidth(340);
+    GradeText->setMinimumHeight(2 * GradeText->fontMetrics().height() + 4);
+    results->addRow(GradeText);
+    auto* right = new QVBoxLayout;
     NotesText = Named(new QPlainTextEdit(this), "NotesText");
     NotesText->setReadOnly(true);
     NotesText->setAccessibleName(QStringLiteral("測定の注記"));
@@ -168,6 +169,7 @@ LineTestWindow::LineTestWindow(QWidget* parent)
     notesLabel->setBuddy(NotesText);
     right->addWidget(notesLabel);
     right->addWidget(NotesText, 1);
+    bottom->addLayout(results);
     bottom->addLayout(right, 1);
     layout->addLayout(bottom);
 
@@ -236,6 +238,8 @@ void LineTestWindow::BuildChart() {
     AxisConnections = Named(new QValueAxis, "AxisConnections");
     AxisConnections->setTitleText(QStringLiteral("接続数"));
     AxisConnections->setLabelFormat(QStringLiteral("%d"));
+    // The Mbit/s grid is the one drawn; a second set of lines would not meet it.
+    AxisConnections->setGridLineVisible(false);
     Chart->addAxis(AxisTime, Qt::AlignBottom);
     Chart->addAxis(AxisMbps, Qt::AlignLeft);
     Chart->addAxis(AxisConnections, Qt::AlignRight);
@@ -261,6 +265,8 @@ void LineTestWindow::ClearTest() {
     AxisTime->setRange(0, 10);
     AxisTime->setTickCount(6);
     AxisMbps->setRange(0, 10);
+    AxisMbps->setTickCount(6);
+    AxisMbps->setLabelFormat(QStringLiteral("%.0f"));
     const int connections = std::max(1, m_run->Timings.maxConnections);
     AxisConnections->setRange(0, connections);
     AxisConnections->setTickCount(connections % 4 == 0 ? 5 : 2);
@@ -344,13 +350,18 @@ void LineTestWindow::OnSampled(const LineTestSample& sample) {
         ConnectionSeries->append(t, m_lastConnections);
     ConnectionSeries->append(t, sample.connections);
     m_lastConnections = sample.connections;
-    if (t > AxisTime->max())
-        AxisTime->setMax(std::ceil(t / 5.0) * 5.0);
+    if (t > AxisTime->max()) {
+        AxisTime->setRange(0, std::ceil(t / 5.0) * 5.0);
+        AxisTime->applyNiceNumbers();
+    }
     if (rate > m_peakMbps) {
         m_peakMbps = rate;
         const double top = roundCeiling(rate * 1.1);
-        if (top != AxisMbps->max())
-            AxisMbps->setMax(top);
+        if (top > AxisMbps->max()) {
+            AxisMbps->setRange(0, top);
+            AxisMbps->applyNiceNumbers();
+            AxisMbps->setLabelFormat(top >= 10 ? QStringLiteral("%.0f") : QStringLiteral("%.1f"));
+        }
     }
 }
 

@@ -168,6 +168,7 @@ private slots:
             {"N1", "MainMenu1", "実行(&Z)", ""},
             {"E1", "N1", "測定開始(&E)", "Ctrl+E"},
             {"TimerMeas", "N1", "タイマー測定(&T)", ""},
+            {"LineTest1", "N1", "回線品質測定(&Q)…", ""},
             {"K1", "MainMenu1", "簡易測定(&K)", ""},
             {"FTTH1", "K1", "高速（FTTH等）(&T)", ""},
             {"DTI8184KBN1", "FTTH1", "15MB(&R)", ""},
@@ -249,7 +250,7 @@ private slots:
         QCOMPARE(names(form.File1), QStringList({"X1", "N7", "Exit1"}));
         QCOMPARE(names(form.Edit4),
                  QStringList({"N5", "L1", "D2", "G1", "N4", "C1", "N9", "onoffR1", "T1"}));
-        QCOMPARE(names(form.N1), QStringList({"E1", "S1", "N3", "TimerMeas"}));
+        QCOMPARE(names(form.N1), QStringList({"E1", "S1", "N3", "TimerMeas", "LineTest1"}));
         QCOMPARE(names(form.K1), QStringList({"FTTH1", "ADSLU1", "ISDNI1", "N11", "URLH1", "N12",
                                               "ServerSettings1"}));
         QCOMPARE(names(form.Help1),

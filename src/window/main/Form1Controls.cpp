@@ -302,6 +302,7 @@ void TForm1Controls::BuildMenus(TForm1* form) {
     S1->setEnabled(false);
     N3 = separator(N1, "N3");
     TimerMeas = item(N1, "TimerMeas", QStringLiteral("タイマー測定(&T)"), &TForm1::TimerMeasClick);
+    LineTest1 = item(N1, "LineTest1", QStringLiteral("回線品質測定(&Q)…"), &TForm1::LineTest1Click);
 
     K1 = menu(MainMenu1, "K1", QStringLiteral("簡易測定(&K)"));
     FTTH1 = menu(K1, "FTTH1", QStringLiteral("高速（FTTH等）(&T)"));

@@ -126,6 +126,7 @@ public:
     QAction* S1 = nullptr; // "測定中止(&S)", Esc
     QAction* N3 = nullptr;
     QAction* TimerMeas = nullptr;
+    QAction* LineTest1 = nullptr; // the line test's window
     QMenu* K1 = nullptr;
     QMenu* FTTH1 = nullptr;
     QAction* DTI8184KBN1 = nullptr;

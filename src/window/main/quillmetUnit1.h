@@ -21,6 +21,7 @@ class UploadRun;
 class HttpUploadRun;
 struct HttpUploadResult;
 class TForm7;
+class LineTestWindow;
 struct DownloadResult;
 struct RunOutcome;
 struct UploadResult;
@@ -156,6 +157,11 @@ public:
     // A download or an upload is under way.
     bool RunInProgress() const;
 
+    // "回線品質測定(&Q)…": the line test's window, made on first use and kept. A line test and
+    // the window's own runs never overlap: each refuses to start while the other goes on.
+    void LineTest1Click();
+    bool LineTestRunning() const;
+
     // browser hand-over and dialogs
     void WebW1Click();
     void KAVJOURNALWebB1Click();
@@ -222,6 +228,7 @@ private:
     QStringList m_arguments;
     // The history chart, made on first use and kept (a child window of this one).
     TForm7* m_chart = nullptr;
+    LineTestWindow* m_lineTest = nullptr;
     bool m_closed = false;
 };
 

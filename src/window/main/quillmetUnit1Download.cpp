@@ -34,6 +34,11 @@ void TForm1::ConnectDownload() {
 }
 
 void TForm1::Button1Click() {
+    // The line test's connections would share the line with this run and spoil both readings.
+    if (LineTestRunning()) {
+        SetStatus(QStringLiteral("回線品質測定の実行中は、測定を始められません"));
+        return;
+    }
     TimerMeas->setEnabled(false);
     ClearRoundPanel();
     ClearResultBoxes();

@@ -8,6 +8,7 @@
 #include "core/server/ServerSettings.h"
 #include "window/chart/HistoryChart.h"
 #include "window/dialogs/HistoryExportDialog.h"
+#include "window/dialogs/LineTestWindow.h"
 #include "window/dialogs/ServerSettingsDialog.h"
 #include "window/widgets/MessageBox.h"
 #include "window/widgets/Widgets.h"
@@ -122,6 +123,8 @@ void TForm1::ServerSettings1Click() {
         return;
     m_server = dialog.Chosen();
     ShowServer(m_server);
+    if (m_lineTest)
+        m_lineTest->ShowServer();
     if (!WriteServerSettings(m_server))
         SetStatus(QStringLiteral("設定ファイル %1 に保存できませんでした")
                       .arg(QDir::toNativeSeparators(ServerSettingsPath())));

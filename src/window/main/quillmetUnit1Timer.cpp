@@ -12,7 +12,7 @@
 #include <QPushButton>
 
 void TForm1::ConnectSchedule() {
-    m_schedule->RunGoingOn = [this] { return RunInProgress(); };
+    m_schedule->RunGoingOn = [this] { return RunInProgress() || LineTestRunning(); };
     m_schedule->RunStarted = [this] { return Closed() || DownloadRunning(); };
     connect(m_schedule, &MeasurementSchedule::runDue, this, &TForm1::ClickButton1);
     connect(m_schedule, &MeasurementSchedule::changed, this, &TForm1::ShowSchedule);
@@ -20,7 +20,7 @@ void TForm1::ConnectSchedule() {
             [this](MeasurementSchedule::EndReason reason) {
                 Label8->hide();
                 // A run still going on enables the start controls itself when it ends.
-                if (!RunInProgress())
+                if (!RunInProgress() && !LineTestRunning())
                     SetStartEnabled(true);
                 if (reason == MeasurementSchedule::EndReason::TickStartsNone)
                     SetStatus(QStringLiteral("タイマー測定を終了しました"));

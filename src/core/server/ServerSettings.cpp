@@ -12,6 +12,8 @@ const QString kPort = QStringLiteral("server/port");
 const QString kFiles = QStringLiteral("server/files");
 const QString kFilesKnown = QStringLiteral("server/files_known");
 const QString kFamily = QStringLiteral("server/family");
+const QString kServerGroup = QStringLiteral("server");
+const QString kAlternate = QStringLiteral("timer/alternate_families");
 } // namespace
 
 QString ServerSettingsPath() {
@@ -76,7 +78,8 @@ bool WriteServerSettings(const MeasurementServer& server, const QString& path) {
     if (ReadServerSettings(path).fault != ServerSettingsRead::Fault::None)
         QFile::remove(path);
     QSettings settings(path, QSettings::IniFormat);
-    settings.clear();
+    // The server's keys only: the timer's choice shares the file.
+    settings.remove(kServerGroup);
     settings.setValue(kHost, server.host);
     settings.setValue(kPort, QString::number(server.port));
     settings.setValue(kFilesKnown, server.files ? QStringLiteral("true") : QStringLiteral("false"));
@@ -102,4 +105,24 @@ QString ServerSettingsFaultText(ServerSettingsRead::Fault fault, const QString& 
             .arg(where);
     }
     return {};
+}
+
+bool ReadAlternateFamilies(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() > kMaxSettingsBytes)
+        return false;
+    const QSettings settings(path, QSettings::IniFormat);
+    return settings.status() == QSettings::NoError &&
+           settings.value(kAlternate).toString() == QStringLiteral("true");
+}
+
+bool WriteAlternateFamilies(bool on, const QString& path) {
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath()) || (info.exists() && !info.isFile()) ||
+        info.size() > kMaxSettingsBytes)
+        return false;
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setValue(kAlternate, on ? QStringLiteral("true") : QStringLiteral("false"));
+    settings.sync();
+    return settings.status() == QSettings::NoError;
 }

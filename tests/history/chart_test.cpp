@@ -309,6 +309,8 @@ private slots:
         QCOMPARE(form.Download6Series->points(), QList<QPointF>{v6.point()});
         QCOMPARE(form.DownloadSeries->name(), QStringLiteral("ダウンロード（IPv4）"));
 
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
         form.ViewBox->setFocus();
         QTest::keyClick(form.ViewBox, Qt::Key_Down);
         QCOMPARE(form.Stack1->currentWidget(), form.HourView1);

@@ -678,7 +678,7 @@ void TForm7::RedrawHours() {
             QPen(v6 ? kIpv6Color : kIpv4Color, 2, v6 ? Qt::DashLine : Qt::SolidLine, Qt::FlatCap));
         range->setName(QStringLiteral("%1 最小〜最大").arg(FamilyCaption(b.family)));
         range->replace({QPointF(x, b.minMbps), QPointF(x, b.maxMbps)});
-        HourChart->insertSeries(0, range); // under the means
+        HourChart->addSeries(range);
         range->attachAxis(AxisHour);
         range->attachAxis(AxisHourMbps);
         bool& named = v6 ? named6 : named4;

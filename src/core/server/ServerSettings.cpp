@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <algorithm>
 
 namespace {
 const QString kHost = QStringLiteral("server/host");
@@ -42,6 +43,12 @@ ServerSettingsRead ReadServerSettings(const QString& path) {
     const QSettings settings(path, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError)
         return fault(ServerSettingsRead::Fault::Garbled);
+    // The timer's choice alone: no server chosen yet.
+    const QStringList keys = settings.allKeys();
+    if (!keys.isEmpty() && std::all_of(keys.begin(), keys.end(), [](const QString& key) {
+            return key.startsWith(QLatin1String("timer/"));
+        }))
+        return read;
     const QVariant host = settings.value(kHost);
     const QVariant port = settings.value(kPort);
     if (host.typeId() != QMetaType::QString || port.typeId() != QMetaType::QString ||
@@ -75,9 +82,12 @@ bool WriteServerSettings(const MeasurementServer& server, const QString& path) {
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
     // A file that could not be used is replaced whole, not merged into.
+    const bool alternate = ReadAlternateFamilies(path);
     if (ReadServerSettings(path).fault != ServerSettingsRead::Fault::None)
         QFile::remove(path);
     QSettings settings(path, QSettings::IniFormat);
+    if (alternate)
+        settings.setValue(kAlternate, QStringLiteral("true"));
     // The server's keys only: the timer's choice shares the file.
     settings.remove(kServerGroup);
     settings.setValue(kHost, server.host);

@@ -1,3 +1,4 @@
+#include "core/history/MeasurementRecord.h"
 #include "core/history/ResultsJournal.h"
 #include "core/measure/NumberFormat.h"
 #include "core/measure/RunResult.h"
@@ -280,6 +281,58 @@ private slots:
                  QStringLiteral("回線品質(下り)\n%1\n953.674 Mbps（1000.000 Mbit/s）\n評価 B\n"
                                 "サーバー qm.example:8080")
                      .arg(FormatRunDate(first.toLocalTime())));
+    }
+
+    // From the keyboard to the hour view: each family's hours as means with their range, and
+    // in the time view the IPv6 download of the history as a series of its own.
+    void theViewSwitchShowsTheHoursOfEachFamily() {
+        QTemporaryDir data;
+        const auto restore =
+            qScopeGuard([old = qgetenv("XDG_DATA_HOME")] { qputenv("XDG_DATA_HOME", old); });
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const QDate today = QDate::currentDate();
+        const auto record = [](const QDateTime& started, const char* family, double mbps) {
+            return MeasurementRecord(MeasurementKind::Download, started, kHostA,
+                                     {*AddressFamilyFromName(family), QStringLiteral("::1")},
+                                     mbps * 131072, 0);
+        };
+        const QDateTime v6At(today.addDays(-1), QTime(19, 0, 5, 300));
+        for (const QJsonObject& r :
+             {record(QDateTime(today.addDays(-2), QTime(19, 20)), "ipv4", 10),
+              record(QDateTime(today.addDays(-1), QTime(19, 40)), "ipv4", 30),
+              record(v6At, "ipv6", 50),
+              record(QDateTime(today.addDays(-3), QTime(7, 0)), "ipv6", 80)})
+            QVERIFY(ResultsJournal().Append(r).ok());
+        Run v6{kHostA, 0, v6At.addMSecs(-300), 50};
+        TForm7 form;
+        form.SetHistory({v6.line()});
+        QCOMPARE(form.Download6Series->points(), QList<QPointF>{v6.point()});
+        QCOMPARE(form.DownloadSeries->name(), QStringLiteral("ダウンロード（IPv4）"));
+
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.ViewBox->setFocus();
+        QTest::keyClick(form.ViewBox, Qt::Key_Down);
+        QCOMPARE(form.Stack1->currentWidget(), form.HourView1);
+        QVERIFY(form.PeriodBox->isEnabled() && !form.ComboBox1->isEnabled());
+        QCOMPARE(form.HourMean4Series->points(), QList<QPointF>{QPointF(19 - 0.17, 20)});
+        QCOMPARE(form.HourMean6Series->points(),
+                 (QList<QPointF>{QPointF(7 + 0.17, 80), QPointF(19 + 0.17, 50)}));
+        QCOMPARE(form.HourRangeSeries.size(), 3);
+        QCOMPARE(form.HourRangeSeries[1]->points(), // 7 h IPv6, then 19 h IPv4
+                 (QList<QPointF>{QPointF(19 - 0.17, 10), QPointF(19 - 0.17, 30)}));
+        const auto legend = [&form](QAbstractSeries* series) {
+            const QList<QLegendMarker*> m = form.HourChart->legend()->markers(series);
+            return !m.isEmpty() && m.front()->isVisible();
+        };
+        // One legend entry for each family's ranges, whatever the number of hours.
+        QVERIFY(legend(form.HourMean4Series) && legend(form.HourMean6Series));
+        QCOMPARE(std::count_if(form.HourRangeSeries.begin(), form.HourRangeSeries.end(), legend),
+                 2);
+        QCOMPARE_NE(form.HourRangeSeries[1]->pen().style(), form.HourRangeSeries[0]->pen().style());
+
+        form.ViewBox->setCurrentIndex(0);
+        QCOMPARE(form.Stack1->currentWidget(), form.ChartView1);
     }
 
     void timeAxisTicksFallOnWholeHoursAndDays_data() {

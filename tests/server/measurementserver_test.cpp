@@ -118,6 +118,21 @@ private slots:
         QVERIFY(read.server.family == AddressFamily::Ipv6);
     }
 
+    // The timer's choice and the server share the file: storing one keeps the other.
+    void theTimersChoiceAndTheServerKeepEachOther() {
+        QVERIFY(!ReadAlternateFamilies(m_settings));
+        QVERIFY(WriteAlternateFamilies(true, m_settings));
+        QCOMPARE(ReadServerSettings(m_settings).fault, ServerSettingsRead::Fault::None);
+        MeasurementServer chosen;
+        ParseServerAddress(QStringLiteral("box.example:8081"), &chosen);
+        QVERIFY(WriteServerSettings(chosen, m_settings));
+        QVERIFY(ReadAlternateFamilies(m_settings));
+        QVERIFY(WriteAlternateFamilies(false, m_settings));
+        QCOMPARE(ReadServerSettings(m_settings).server.Authority(),
+                 QStringLiteral("box.example:8081"));
+        QVERIFY(!ReadAlternateFamilies(m_settings));
+    }
+
     void unusableSettingsMeanTheDefaultServerAndOneFault_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("fault");

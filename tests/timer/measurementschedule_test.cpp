@@ -55,6 +55,28 @@ private slots:
         QCOMPARE(runs.due.size(), 6);
     }
 
+    // Alternating, each run of a burst is measured with IPv4 and then with IPv6; the
+    // command-line repeat and a schedule without alternation choose no family.
+    void aBurstOfOneAlternatingMeasuresIpv4ThenIpv6() {
+        MeasurementSchedule s;
+        Runs runs(s);
+        QList<std::optional<AddressFamily>> families;
+        connect(&s, &MeasurementSchedule::runDue, [&] { families << s.DueFamily(); });
+        s.SetAlternateFamilies(true);
+        s.Start(50, 10, 1, 2);
+        QCOMPARE(s.PerBurst(), 1);
+        QTRY_COMPARE(runs.ended.count(), 1);
+        const std::optional<AddressFamily> v4 = AddressFamily::Ipv4, v6 = AddressFamily::Ipv6;
+        QCOMPARE(families, (QList<std::optional<AddressFamily>>{v4, v6, v4, v6}));
+        QCOMPARE(s.DueFamily(), std::nullopt);
+
+        s.SetAlternateFamilies(false);
+        s.Start(20, 10, 2, 1);
+        QTRY_COMPARE(runs.ended.count(), 2);
+        QCOMPARE(families.size(), 6);
+        QCOMPARE(families.mid(4), (QList<std::optional<AddressFamily>>{{}, {}}));
+    }
+
     void stopDuringARunLeavesNoRunToCome() {
         MeasurementSchedule s;
         Runs runs(s);

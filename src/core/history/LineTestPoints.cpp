@@ -33,6 +33,8 @@ QString LineTestPoint::Tip(LineDirection direction) const {
         lines << QStringLiteral("評価 %1").arg(grade);
     if (!server.isEmpty())
         lines << QStringLiteral("サーバー %1").arg(server);
+    if (!family.isEmpty())
+        lines << QStringLiteral("%1 %2").arg(family, address).trimmed();
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -54,6 +56,12 @@ LineTestPoints ReadLineTestPoints(const QList<QJsonObject>& records) {
         point.started = started.toLocalTime();
         point.grade = record.value(QStringLiteral("grade")).toString();
         point.server = record.value(QStringLiteral("server")).toString();
+        const QString family = record.value(QStringLiteral("family")).toString();
+        if (family == QLatin1String("ipv4") || family == QLatin1String("ipv6")) {
+            point.family =
+                family == QLatin1String("ipv4") ? QStringLiteral("IPv4") : QStringLiteral("IPv6");
+            point.address = record.value(QStringLiteral("address")).toString();
+        }
         for (auto [speed, list] :
              {std::pair{download, &points.download}, std::pair{upload, &points.upload}}) {
             if (!speed)

@@ -14,6 +14,8 @@ struct LineTestPoint {
     double bytesPerSecond = 0;
     QString grade;  // as the record gives it, maybe empty
     QString server; // "host:port", maybe empty
+    QString family; // "IPv4" or "IPv6" when the record names one
+    QString address;
     // The point's tooltip: the date, the speed in both units, the grade and the server.
     QString Tip(LineDirection direction) const;
 };

@@ -49,6 +49,10 @@ void DownloadRun::Start(const QString& startedText) {
     RequestRound();
 }
 
+void DownloadRun::SetFamily(AddressFamily family) {
+    NMHTTP1->Family = family;
+}
+
 void DownloadRun::Abort() {
     m_aborted = true;
     NMHTTP1->Abort();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/measure/TransferClock.h"
+#include "core/net/AddressFamily.h"
 #include "core/net/ErrorExplanation.h"
 
 #include <QObject>
@@ -63,6 +64,8 @@ public:
     // Starts round 1; the URL has passed the start checks. startedText is the start's
     // date and time as the history line shows it.
     void Start(const QString& startedText);
+    // The family the next Start() connects with; IPv4 unless set.
+    void SetFamily(AddressFamily family);
     bool Running() const noexcept { return m_running; }
     // Ends a request under way at once; nothing more is reported for it.
     void Abort();

@@ -17,15 +17,18 @@ MeasurementSchedule::MeasurementSchedule(QObject* parent)
     };
     IntervalTimer->OnTimer = [this] {
         IntervalTimer->setEnabled(false);
-        m_burstRemaining = TimerSchedule::BurstStarted(m_perBurst);
+        m_burstRemaining = TimerSchedule::BurstStarted(m_runsPerBurst);
+        m_runInBurst = 0;
         StartBurstRun();
     };
     GapTimer->OnTimer = [this] {
         GapTimer->setEnabled(false);
         const TimerSchedule::GapTick tick = TimerSchedule::GapElapsed(m_burstRemaining);
         m_burstRemaining = tick.counter;
-        if (tick.startRun)
+        if (tick.startRun) {
+            ++m_runInBurst;
             StartBurstRun();
+        }
     };
 }
 
@@ -34,6 +37,8 @@ void MeasurementSchedule::Start(int intervalMs, int gapMs, int perBurst, int bur
     IntervalTimer->setInterval(intervalMs);
     GapTimer->setInterval(gapMs);
     m_perBurst = perBurst;
+    m_alternating = m_alternate;
+    m_runsPerBurst = m_alternating ? 2 * perBurst : perBurst;
     m_burstsLeft = bursts;
     // A run already going on when the schedule starts is not one of its bursts.
     m_burstRemaining = TimerSchedule::NoBurst;
@@ -52,7 +57,8 @@ void MeasurementSchedule::Stop() {
     IntervalTimer->setInterval(0);
     GapTimer->setInterval(0);
     m_active = false;
-    m_perBurst = m_burstsLeft = 0;
+    m_perBurst = m_runsPerBurst = m_burstsLeft = 0;
+    m_alternating = false;
     m_burstRemaining = TimerSchedule::NoBurst;
     emit changed();
 }
@@ -72,12 +78,16 @@ void MeasurementSchedule::StartBurstRun() {
         if (m_active && !(RunStarted && RunStarted()))
             End(EndReason::TickStartsNone);
     };
+    if (m_alternating)
+        m_dueFamily = m_runInBurst % 2 == 0 ? AddressFamily::Ipv4 : AddressFamily::Ipv6;
     try {
         emit runDue();
     } catch (...) {
+        m_dueFamily.reset();
         endUnlessStarted();
         throw;
     }
+    m_dueFamily.reset();
     endUnlessStarted();
 }
 

@@ -1,12 +1,14 @@
 // When the next run starts: the timer measurement's bursts and the command-line repeat.
 #pragma once
 
+#include "core/net/AddressFamily.h"
 #include "core/schedule/TimerSchedule.h"
 
 #include <QDateTime>
 #include <QObject>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class WindowTimer;
 
@@ -27,7 +29,15 @@ public:
 
     // Starts `bursts` bursts of `perBurst` runs, intervalMs from the end of one burst to the
     // next, gapMs between the runs of a burst; the first run comes one interval from now.
+    // With families alternating, each of the perBurst runs is measured twice, with IPv4 and
+    // then with IPv6, so that every burst has both.
     void Start(int intervalMs, int gapMs, int perBurst, int bursts);
+    // Taken at the next Start(); off unless set.
+    void SetAlternateFamilies(bool on) noexcept { m_alternate = on; }
+    bool AlternateFamilies() const noexcept { return m_alternate; }
+    // Asked while runDue is delivered: the family the run started now measures with; none
+    // for a run of the command-line repeat or while families do not alternate.
+    std::optional<AddressFamily> DueFamily() const noexcept { return m_dueFamily; }
     // Bursts off: timers, state and the counter; the command-line repeat goes on.
     void Stop();
     void End(EndReason reason = EndReason::Ended);
@@ -70,6 +80,11 @@ private:
 
     bool m_active = false;
     int m_perBurst = 0;
+    int m_runsPerBurst = 0; // twice m_perBurst while families alternate
+    int m_runInBurst = 0;   // of the run started last, from 0
+    bool m_alternate = false;
+    bool m_alternating = false; // the schedule under way alternates
+    std::optional<AddressFamily> m_dueFamily;
     int m_burstsLeft = 0;
     // Runs still to start in the burst after the one running; none while no burst is under way.
     std::int32_t m_burstRemaining = TimerSchedule::NoBurst;

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <algorithm>
 
 namespace {
 const QString kHost = QStringLiteral("server/host");
@@ -12,6 +13,8 @@ const QString kPort = QStringLiteral("server/port");
 const QString kFiles = QStringLiteral("server/files");
 const QString kFilesKnown = QStringLiteral("server/files_known");
 const QString kFamily = QStringLiteral("server/family");
+const QString kServerGroup = QStringLiteral("server");
+const QString kAlternate = QStringLiteral("timer/alternate_families");
 } // namespace
 
 QString ServerSettingsPath() {
@@ -40,6 +43,12 @@ ServerSettingsRead ReadServerSettings(const QString& path) {
     const QSettings settings(path, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError)
         return fault(ServerSettingsRead::Fault::Garbled);
+    // The timer's choice alone: no server chosen yet.
+    const QStringList keys = settings.allKeys();
+    if (!keys.isEmpty() && std::all_of(keys.begin(), keys.end(), [](const QString& key) {
+            return key.startsWith(QLatin1String("timer/"));
+        }))
+        return read;
     const QVariant host = settings.value(kHost);
     const QVariant port = settings.value(kPort);
     if (host.typeId() != QMetaType::QString || port.typeId() != QMetaType::QString ||
@@ -73,10 +82,14 @@ bool WriteServerSettings(const MeasurementServer& server, const QString& path) {
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
     // A file that could not be used is replaced whole, not merged into.
+    const bool alternate = ReadAlternateFamilies(path);
     if (ReadServerSettings(path).fault != ServerSettingsRead::Fault::None)
         QFile::remove(path);
     QSettings settings(path, QSettings::IniFormat);
-    settings.clear();
+    if (alternate)
+        settings.setValue(kAlternate, QStringLiteral("true"));
+    // The server's keys only: the timer's choice shares the file.
+    settings.remove(kServerGroup);
     settings.setValue(kHost, server.host);
     settings.setValue(kPort, QString::number(server.port));
     settings.setValue(kFilesKnown, server.files ? QStringLiteral("true") : QStringLiteral("false"));
@@ -102,4 +115,24 @@ QString ServerSettingsFaultText(ServerSettingsRead::Fault fault, const QString& 
             .arg(where);
     }
     return {};
+}
+
+bool ReadAlternateFamilies(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() > kMaxSettingsBytes)
+        return false;
+    const QSettings settings(path, QSettings::IniFormat);
+    return settings.status() == QSettings::NoError &&
+           settings.value(kAlternate).toString() == QStringLiteral("true");
+}
+
+bool WriteAlternateFamilies(bool on, const QString& path) {
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath()) || (info.exists() && !info.isFile()) ||
+        info.size() > kMaxSettingsBytes)
+        return false;
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setValue(kAlternate, on ? QStringLiteral("true") : QStringLiteral("false"));
+    settings.sync();
+    return settings.status() == QSettings::NoError;
 }

@@ -30,3 +30,10 @@ bool WriteServerSettings(const MeasurementServer& server,
 // The one-line note for a fault (empty for None).
 QString ServerSettingsFaultText(ServerSettingsRead::Fault fault,
                                 const QString& path = ServerSettingsPath());
+
+// The timer's "alternate IPv4 and IPv6" choice, kept in the same file under [timer]: the
+// timer settings have no other place to live, and qm1.dat's layout is fixed. Off when the
+// file or the key is missing or unusable.
+bool ReadAlternateFamilies(const QString& path = ServerSettingsPath());
+// false when the file could not be written; the server's keys stay as they are.
+bool WriteAlternateFamilies(bool on, const QString& path = ServerSettingsPath());

@@ -1,6 +1,7 @@
 #include "window/chart/HistoryChart.h"
 
 #include "core/history/ResultsJournal.h"
+#include "core/measure/NumberFormat.h"
 #include "core/state/AtomicFile.h"
 #include "window/widgets/Fonts.h"
 #include "window/widgets/MessageBox.h"
@@ -39,6 +40,11 @@ const QColor kMeanColor(20, 60, 110);
 const QColor kRecordColor(220, 0, 0);
 const QColor kLineDownloadColor(20, 140, 70);
 const QColor kLineUploadColor(190, 30, 90);
+
+const QColor kIpv4Color(31, 119, 180);
+const QColor kIpv6Color(200, 80, 20);
+// Each family's point of an hour sits this far beside the hour, so that both show.
+constexpr double kHourOffset = 0.17;
 
 const QString kAllHosts = QStringLiteral("すべてのホスト");
 const QString kNoHost = QStringLiteral("（ホスト名なし）");
@@ -159,6 +165,49 @@ void showInLegend(QChart* chart, QAbstractSeries* series, bool shown) {
     for (QLegendMarker* m : chart->legend()->markers(series))
         m->setVisible(shown);
 }
+
+// The key that ties a history line to its journal reading: the kind and the start second
+// (the history line shows the start to the second, the record to the millisecond).
+QString readingKey(MeasurementKind kind, const QDateTime& started) {
+    return MeasurementKindName(kind) + QLatin1Char('@') +
+           QString::number(started.toSecsSinceEpoch());
+}
+
+MeasurementKind measurementKindOf(HistoryKind kind) {
+    switch (kind) {
+    case HistoryKind::Download:
+        return MeasurementKind::Download;
+    case HistoryKind::Upload:
+        return MeasurementKind::Upload;
+    case HistoryKind::UploadHttp:
+        break;
+    }
+    return MeasurementKind::UploadHttp;
+}
+
+QComboBox* labelledBox(QWidget* parent, QHBoxLayout* bar, const char* name, const QString& label,
+                       const QStringList& items) {
+    auto* caption = new QLabel(label, parent);
+    bar->addWidget(caption);
+    auto* box = new QComboBox(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->addItems(items);
+    caption->setBuddy(box);
+    bar->addWidget(box);
+    return box;
+}
+
+QValueAxis* valueAxis(const char* name, const QString& title) {
+    auto* axis = new QValueAxis;
+    axis->setObjectName(QString::fromLatin1(name));
+    axis->setTitleText(title);
+    axis->setLabelsFont(PixelFont(kGothic, 12));
+    axis->setTitleFont(PixelFont(kGothic, 12));
+    return axis;
+}
+
+// The days of the period box's entries: 7, 30, all.
+constexpr int kPeriodDays[] = {7, 30, 0};
 } // namespace
 
 TForm7::TForm7(QWidget* parent)
@@ -175,6 +224,13 @@ TForm7::TForm7(QWidget* parent)
     layout->setSpacing(6);
 
     auto* bar = new QHBoxLayout;
+    ViewBox = labelledBox(this, bar, "ViewBox", QStringLiteral("表示(&V)"),
+                          {QStringLiteral("日時順"), QStringLiteral("時間帯別")});
+    ViewBox->setToolTip(QStringLiteral("「時間帯別」は時刻ごとの平均と範囲を IPv4・IPv6 "
+                                       "別に表示します"));
+    PeriodBox = labelledBox(
+        this, bar, "PeriodBox", QStringLiteral("期間(&P)"),
+        {QStringLiteral("直近7日"), QStringLiteral("直近30日"), QStringLiteral("すべて")});
     auto* hostLabel = new QLabel(QStringLiteral("ホスト"), this);
     bar->addWidget(hostLabel);
     ComboBox1 = new QComboBox(this);
@@ -213,6 +269,10 @@ TForm7::TForm7(QWidget* parent)
 
     DownloadSeries = scatter(QStringLiteral("DownloadSeries"), QStringLiteral("ダウンロード"),
                              kDownloadColor, QScatterSeries::MarkerShapeCircle, true);
+    Download6Series =
+        scatter(QStringLiteral("Download6Series"), QStringLiteral("ダウンロード（IPv6）"),
+                kIpv6Color, QScatterSeries::MarkerShapeStar, true);
+    Download6Series->setMarkerSize(13);
     MarkedSeries = scatter(QStringLiteral("MarkedSeries"),
                            QStringLiteral("＊ 不安定・中断・小さすぎるファイル"), kDownloadColor,
                            QScatterSeries::MarkerShapeCircle, false);
@@ -240,14 +300,16 @@ TForm7::TForm7(QWidget* parent)
 
     // The mean and the record first, so that the points are drawn over them.
     for (QAbstractSeries* s : std::initializer_list<QAbstractSeries*>{
-             RecordSeries, MeanSeries, DownloadSeries, MarkedSeries, UnmeasuredSeries, UploadSeries,
-             HttpUploadSeries, LineDownloadSeries, LineUploadSeries}) {
+             RecordSeries, MeanSeries, DownloadSeries, Download6Series, MarkedSeries,
+             UnmeasuredSeries, UploadSeries, HttpUploadSeries, LineDownloadSeries,
+             LineUploadSeries}) {
         Chart1->addSeries(s);
         s->attachAxis(AxisTime);
         s->attachAxis(AxisMbps);
     }
-    for (QScatterSeries* s : {DownloadSeries, MarkedSeries, UnmeasuredSeries, UploadSeries,
-                              HttpUploadSeries, LineDownloadSeries, LineUploadSeries}) {
+    for (QScatterSeries* s :
+         {DownloadSeries, Download6Series, MarkedSeries, UnmeasuredSeries, UploadSeries,
+          HttpUploadSeries, LineDownloadSeries, LineUploadSeries}) {
         connect(s, &QScatterSeries::hovered, this,
                 [this, s](const QPointF& point, bool state) { ShowPointLine(s, point, state); });
     }
@@ -264,8 +326,44 @@ TForm7::TForm7(QWidget* parent)
     Label1->setTextFormat(Qt::PlainText);
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setWordWrap(true);
+    HourChart = new QChart;
+    HourChart->setObjectName(QStringLiteral("HourChart"));
+    HourChart->setAnimationOptions(QChart::NoAnimation);
+    HourChart->setMargins(QMargins(4, 4, 4, 4));
+    HourChart->legend()->setAlignment(Qt::AlignRight);
+    HourChart->legend()->setFont(PixelFont(kGothic, 12));
+    HourChart->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
+    AxisHour = valueAxis("AxisHour", QStringLiteral("測定開始の時刻（時）"));
+    AxisHour->setRange(-0.5, 23.5);
+    AxisHour->setTickType(QValueAxis::TicksDynamic);
+    AxisHour->setTickAnchor(0);
+    AxisHour->setTickInterval(3);
+    AxisHour->setMinorTickCount(2);
+    AxisHour->setLabelFormat(QStringLiteral("%.0f"));
+    AxisHourMbps = valueAxis("AxisHourMbps", QStringLiteral("Mbps"));
+    HourChart->addAxis(AxisHour, Qt::AlignBottom);
+    HourChart->addAxis(AxisHourMbps, Qt::AlignLeft);
+    HourMean4Series = scatter(QStringLiteral("HourMean4Series"), QStringLiteral("IPv4 平均"),
+                              kIpv4Color, QScatterSeries::MarkerShapeCircle, true);
+    HourMean6Series = scatter(QStringLiteral("HourMean6Series"), QStringLiteral("IPv6 平均"),
+                              kIpv6Color, QScatterSeries::MarkerShapeRectangle, false);
+    for (QScatterSeries* s : {HourMean4Series, HourMean6Series}) {
+        s->setMarkerSize(11);
+        HourChart->addSeries(s);
+        s->attachAxis(AxisHour);
+        s->attachAxis(AxisHourMbps);
+        connect(s, &QScatterSeries::hovered, this,
+                [this, s](const QPointF& point, bool state) { ShowHourTip(s, point, state); });
+    }
+    HourView1 = new QChartView(HourChart, Stack1);
+    HourView1->setObjectName(QStringLiteral("HourView1"));
+    HourView1->setAccessibleName(QStringLiteral("時間帯別のグラフ"));
+    HourView1->setRenderHint(QPainter::Antialiasing);
+    HourView1->setMinimumSize(360, 240);
+
     Stack1->addWidget(ChartView1);
     Stack1->addWidget(Label1);
+    Stack1->addWidget(HourView1);
     layout->addWidget(Stack1, 1);
 
     Label2 = new QLabel(this);
@@ -276,6 +374,9 @@ TForm7::TForm7(QWidget* parent)
 
     connect(Button1, &QPushButton::clicked, this, &TForm7::Button1Click);
     connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TForm7::ComboBox1Change);
+    connect(ViewBox, &QComboBox::currentIndexChanged, this, &TForm7::ShowView);
+    connect(PeriodBox, &QComboBox::currentIndexChanged, this, &TForm7::ShowView);
+    PeriodBox->setEnabled(false); // until the hour view is chosen
 
     HistoryChanged();
 }
@@ -336,6 +437,10 @@ void TForm7::ReadJournal() {
     m_lineTests = ReadLineTestPoints(read.records);
     m_journalDamaged = read.damaged + m_lineTests.unusable;
     m_journalProblem = read.message;
+    m_readings = ReadFamilyReadings(read.records);
+    m_readingOf.clear();
+    for (const FamilyReading& r : m_readings)
+        m_readingOf.insert(readingKey(r.kind, r.started), r);
 }
 
 void TForm7::HistoryChanged() {
@@ -373,8 +478,10 @@ void TForm7::Redraw() {
     const bool allHosts = !chosen.isValid();
     const QString host = chosen.toString();
 
-    QList<QPointF> download, marked, unmeasured, upload, httpUpload;
+    QList<QPointF> download, download6, marked, unmeasured, upload, httpUpload;
+    const bool bothFamilies = BothFamilies(m_readings);
     m_downloadLines.clear();
+    m_download6Lines.clear();
     m_markedLines.clear();
     m_unmeasuredLines.clear();
     m_uploadLines.clear();
@@ -388,7 +495,12 @@ void TForm7::Redraw() {
         if (r.kind == HistoryKind::Download && !allHosts && r.host != host)
             continue;
         const QPointF p(static_cast<qreal>(r.started.toMSecsSinceEpoch()), r.mbps);
-        const QString line = r.Line();
+        QString line = r.Line();
+        const auto reading =
+            m_readingOf.constFind(readingKey(measurementKindOf(r.kind), r.started));
+        const bool ipv6 = reading != m_readingOf.cend() && reading->family == AddressFamily::Ipv6;
+        if (reading != m_readingOf.cend())
+            line += QStringLiteral("\n%1 %2").arg(FamilyCaption(reading->family), reading->address);
         if (r.kind == HistoryKind::Upload) {
             upload << p;
             m_uploadLines << line;
@@ -399,7 +511,11 @@ void TForm7::Redraw() {
             ++httpUploads;
         } else {
             ++downloads;
-            if (r.mark == 0) {
+            if (r.mark == 0 && bothFamilies && ipv6) {
+                download6 << p;
+                m_download6Lines << line;
+                clean << &r;
+            } else if (r.mark == 0) {
                 download << p;
                 m_downloadLines << line;
                 clean << &r;
@@ -418,6 +534,10 @@ void TForm7::Redraw() {
         top = std::max(top, r.mbps);
     }
     DownloadSeries->replace(download);
+    Download6Series->replace(download6);
+    // Downloads without a record of their family come from before the choice: IPv4 only.
+    DownloadSeries->setName(bothFamilies ? QStringLiteral("ダウンロード（IPv4）")
+                                         : QStringLiteral("ダウンロード"));
     MarkedSeries->replace(marked);
     UnmeasuredSeries->replace(unmeasured);
     UploadSeries->replace(upload);
@@ -522,6 +642,95 @@ void TForm7::Redraw() {
         const auto* xy = static_cast<QXYSeries*>(s);
         showInLegend(Chart1, s, xy->count() > 0);
     }
+    if (ViewBox->currentIndex() == 1)
+        RedrawHours();
+}
+
+void TForm7::ShowView() {
+    const bool hours = ViewBox->currentIndex() == 1;
+    ComboBox1->setEnabled(!hours);
+    PeriodBox->setEnabled(hours);
+    Redraw();
+}
+
+void TForm7::RedrawHours() {
+    const int days = kPeriodDays[std::clamp(PeriodBox->currentIndex(), 0, 2)];
+    m_hourBuckets = HourOfDayBuckets(m_readings, QDateTime::currentDateTime(), days);
+
+    for (QLineSeries* range : HourRangeSeries) {
+        HourChart->removeSeries(range);
+        delete range;
+    }
+    HourRangeSeries.clear();
+    QList<QPointF> means4, means6;
+    double top = 0;
+    bool named4 = false, named6 = false;
+    for (const HourBucket& b : m_hourBuckets) {
+        const bool v6 = b.family == AddressFamily::Ipv6;
+        const double x = b.hour + (v6 ? kHourOffset : -kHourOffset);
+        (v6 ? means6 : means4) << QPointF(x, b.meanMbps);
+        top = std::max(top, b.maxMbps);
+        // The range as a line from the lowest to the highest reading; the family's pen tells
+        // it apart without its colour.
+        auto* range = new QLineSeries;
+        range->setObjectName(QStringLiteral("HourRangeSeries"));
+        range->setPen(
+            QPen(v6 ? kIpv6Color : kIpv4Color, 2, v6 ? Qt::DashLine : Qt::SolidLine, Qt::FlatCap));
+        range->setName(QStringLiteral("%1 最小〜最大").arg(FamilyCaption(b.family)));
+        range->replace({QPointF(x, b.minMbps), QPointF(x, b.maxMbps)});
+        HourChart->addSeries(range);
+        range->attachAxis(AxisHour);
+        range->attachAxis(AxisHourMbps);
+        bool& named = v6 ? named6 : named4;
+        showInLegend(HourChart, range, !named);
+        named = true;
+        HourRangeSeries << range;
+    }
+    HourMean4Series->replace(means4);
+    HourMean6Series->replace(means6);
+    showInLegend(HourChart, HourMean4Series, !means4.isEmpty());
+    showInLegend(HourChart, HourMean6Series, !means6.isEmpty());
+    const MbpsScale m = chooseMbpsScale(top);
+    AxisHourMbps->setRange(0, m.max);
+    AxisHourMbps->setTickCount(m.ticks);
+    AxisHourMbps->setLabelFormat(QStringLiteral("%.%1f").arg(m.decimals));
+    HourChart->setTitle(
+        QStringLiteral("時間帯別のダウンロード（%1）").arg(PeriodBox->currentText()));
+
+    if (m_hourBuckets.isEmpty()) {
+        Label1->setText(QStringLiteral("この期間には、IPv4・IPv6 の記録があるダウンロードが"
+                                       "ありません。"));
+        Stack1->setCurrentWidget(Label1);
+        Button1->setEnabled(false);
+    } else {
+        Stack1->setCurrentWidget(HourView1);
+        Button1->setEnabled(true);
+    }
+}
+
+void TForm7::ShowHourTip(QScatterSeries* series, const QPointF& point, bool entered) {
+    if (!entered) {
+        HourChart->setToolTip(QString());
+        QToolTip::hideText();
+        return;
+    }
+    const AddressFamily family =
+        series == HourMean6Series ? AddressFamily::Ipv6 : AddressFamily::Ipv4;
+    const int hour = static_cast<int>(std::lround(point.x()));
+    for (const HourBucket& b : m_hourBuckets) {
+        if (b.family != family || b.hour != hour)
+            continue;
+        const QString tip =
+            QStringLiteral("%1　%2時台（%3件）\n平均 %4 Mbps\n最小 %5 Mbps　最大 %6 Mbps")
+                .arg(FamilyCaption(family))
+                .arg(hour)
+                .arg(b.count)
+                .arg(FormatFixed(b.meanMbps, 3), FormatFixed(b.minMbps, 3),
+                     FormatFixed(b.maxMbps, 3));
+        HourChart->setToolTip(tip);
+        QToolTip::showText(QCursor::pos(), tip, HourView1);
+        return;
+    }
 }
 
 void TForm7::ShowPointLine(QScatterSeries* series, const QPointF& point, bool entered) {
@@ -533,6 +742,7 @@ void TForm7::ShowPointLine(QScatterSeries* series, const QPointF& point, bool en
         return;
     }
     const QVector<QString>& lines = series == DownloadSeries       ? m_downloadLines
+                                    : series == Download6Series    ? m_download6Lines
                                     : series == MarkedSeries       ? m_markedLines
                                     : series == UnmeasuredSeries   ? m_unmeasuredLines
                                     : series == UploadSeries       ? m_uploadLines
@@ -561,7 +771,8 @@ bool TForm7::SaveImage(const QString& path) {
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     QString reason;
-    if (!ChartView1->grab().save(&buffer, "PNG"))
+    QWidget* view = Stack1->currentWidget() == HourView1 ? HourView1 : ChartView1;
+    if (!view->grab().save(&buffer, "PNG"))
         reason = path + QStringLiteral(": PNGを作れませんでした");
     else
         reason = WriteFileAtomically(path, std::string_view(png.constData(), png.size()));

@@ -4,8 +4,10 @@
 
 #include "core/history/HistoryRecord.h"
 #include "core/history/LineTestPoints.h"
+#include "core/history/MeasurementRecord.h"
 
 #include <QDialog>
+#include <QHash>
 #include <QPointer>
 #include <QStringList>
 #include <QVector>
@@ -44,9 +46,11 @@ public:
     // by itself when it opens and whenever the history changes.
     void ReloadJournal();
 
+    QComboBox* ViewBox = nullptr;     // "日時順" or "時間帯別"
+    QComboBox* PeriodBox = nullptr;   // the hour view's days: 7, 30, or all
     QComboBox* ComboBox1 = nullptr;   // host filter: all hosts, or one
     QPushButton* Button1 = nullptr;   // "画像として保存…"
-    QStackedWidget* Stack1 = nullptr; // the chart, or the note for an empty history
+    QStackedWidget* Stack1 = nullptr; // the chart, the hour view, or the note for nothing to draw
     QChartView* ChartView1 = nullptr;
     QLabel* Label1 = nullptr; // what an empty history shows instead of axes
     QLabel* Label2 = nullptr; // counts, and the lines left out
@@ -54,7 +58,8 @@ public:
     QChart* Chart1 = nullptr;
     QDateTimeAxis* AxisTime = nullptr;
     QValueAxis* AxisMbps = nullptr;
-    QScatterSeries* DownloadSeries = nullptr;   // clean downloads, filled
+    QScatterSeries* DownloadSeries = nullptr;   // clean downloads, filled (IPv4 with both)
+    QScatterSeries* Download6Series = nullptr;  // clean IPv6 downloads, while both occur
     QScatterSeries* MarkedSeries = nullptr;     // "*", hollow
     QScatterSeries* UnmeasuredSeries = nullptr; // "**", hollow
     QScatterSeries* UploadSeries = nullptr;
@@ -64,12 +69,26 @@ public:
     QLineSeries* MeanSeries = nullptr;   // moving mean of the clean downloads
     QLineSeries* RecordSeries = nullptr; // the fastest record
 
+    // The hour-of-day view: per family the mean of each hour as a point and its range as a
+    // vertical line (solid for IPv4, dashed for IPv6), IPv4 a little left of the hour.
+    QChartView* HourView1 = nullptr;
+    QChart* HourChart = nullptr;
+    QValueAxis* AxisHour = nullptr;
+    QValueAxis* AxisHourMbps = nullptr;
+    QScatterSeries* HourMean4Series = nullptr;
+    QScatterSeries* HourMean6Series = nullptr;
+    QList<QLineSeries*> HourRangeSeries; // one a bucket, in the order of HourBuckets()
+    const QList<HourBucket>& HourBuckets() const noexcept { return m_hourBuckets; }
+
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     void Button1Click();
     void ComboBox1Change();
+    void ShowView();
+    void RedrawHours();
+    void ShowHourTip(QScatterSeries* series, const QPointF& point, bool entered);
     void HistoryChanged();
     void Redraw();
     void UpdateHostFilter();
@@ -81,11 +100,15 @@ private:
     QStringList m_lines; // used when no model is followed
     ParsedHistory m_parsed;
     LineTestPoints m_lineTests;
+    QList<FamilyReading> m_readings; // the journal's readings with their family
+    // A history line's journal reading, found by kind and start second.
+    QHash<QString, FamilyReading> m_readingOf;
+    QList<HourBucket> m_hourBuckets;
     int m_journalDamaged = 0; // lines of the journal that were skipped
     QString m_journalProblem; // a journal that could not be read
     bool m_recordShown = false;
     QString m_recordMbps;
     // The history line behind each point, in the order of the series' points.
-    QVector<QString> m_downloadLines, m_markedLines, m_unmeasuredLines, m_uploadLines,
-        m_httpUploadLines, m_lineDownloadTips, m_lineUploadTips;
+    QVector<QString> m_downloadLines, m_download6Lines, m_markedLines, m_unmeasuredLines,
+        m_uploadLines, m_httpUploadLines, m_lineDownloadTips, m_lineUploadTips;
 };

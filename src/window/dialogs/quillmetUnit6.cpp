@@ -1,12 +1,15 @@
 #include "window/dialogs/quillmetUnit6.h"
 
+#include "core/server/ServerSettings.h"
 #include "window/main/quillmetUnit1.h"
 #include "window/widgets/Fonts.h"
 #include "window/widgets/MessageBox.h"
 #include "window/widgets/Widgets.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -52,6 +55,9 @@ TForm6::TForm6(TForm1* mainWindow)
                               QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
                               QStringLiteral("7")});
     Label3 = MakeLabel(this, "Label3", QStringLiteral("回繰り返す"));
+    CheckBox1 = Named(new QCheckBox(QStringLiteral("IPv4とIPv6を交互に"), this), "CheckBox1");
+    CheckBox1->setToolTip(QStringLiteral("毎回の測定を IPv4 と IPv6 で1回ずつ行います"));
+    CheckBox1->setChecked(ReadAlternateFamilies());
     Button1 = makeButton(this, "Button1", QStringLiteral("タイマーON"));
     Button2 = makeButton(this, "Button2", QStringLiteral("タイマーOFF"));
     Button2->setDefault(true);
@@ -77,6 +83,7 @@ TForm6::TForm6(TForm1* mainWindow)
     layout->setContentsMargins(24, 20, 24, 16);
     layout->setSpacing(16);
     layout->addLayout(choices);
+    layout->addWidget(CheckBox1);
     layout->addLayout(buttons);
 
     // Each list is read with the words after it.
@@ -86,6 +93,7 @@ TForm6::TForm6(TForm1* mainWindow)
     ComboBox1->setAccessibleName(QStringLiteral("分置きに"));
     ComboBox2->setAccessibleName(QStringLiteral("回の測定を"));
     ComboBox3->setAccessibleName(QStringLiteral("回繰り返す"));
+    connect(CheckBox1, &QCheckBox::toggled, this, &TForm6::CheckBox1Toggled);
     BindHandler(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
     BindHandler(Button2, &QPushButton::clicked, this, &TForm6::Button2Click);
 
@@ -129,8 +137,16 @@ void TForm6::Button1Click() {
     }
     form->StartTimerSchedule(
         TimerSchedule::IntervalMs(ComboBox1->currentText().toInt(), MsPerMinute), GapMs,
-        ComboBox2->currentText().toInt(), ComboBox3->currentText().toInt());
+        ComboBox2->currentText().toInt(), ComboBox3->currentText().toInt(), CheckBox1->isChecked());
     hide();
+}
+
+void TForm6::CheckBox1Toggled(bool on) {
+    // The choice holds for this session whether or not the file takes it.
+    if (!WriteAlternateFamilies(on))
+        if (TForm1* form = mainWindow())
+            form->SetStatus(QStringLiteral("設定ファイル %1 に保存できませんでした")
+                                .arg(QDir::toNativeSeparators(ServerSettingsPath())));
 }
 
 void TForm6::reject() {

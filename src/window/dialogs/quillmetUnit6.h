@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -30,6 +31,7 @@ public:
     QLabel* Label2 = nullptr;       // "回の測定を"
     QComboBox* ComboBox3 = nullptr; // bursts: 1 to 7
     QLabel* Label3 = nullptr;       // "回繰り返す"
+    QCheckBox* CheckBox1 = nullptr; // "IPv4とIPv6を交互に", kept in the settings file
     QPushButton* Button1 = nullptr; // "タイマーON"
     QPushButton* Button2 = nullptr; // "タイマーOFF", the default button
 
@@ -43,6 +45,7 @@ public:
 
 private:
     TForm1* mainWindow() const;
+    void CheckBox1Toggled(bool on);
 
     TForm1* m_mainWindow = nullptr;
 };

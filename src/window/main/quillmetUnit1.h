@@ -6,6 +6,8 @@
 #include "core/state/StateSession.h"
 #include "window/main/Form1Controls.h"
 
+#include <QDateTime>
+#include <QJsonObject>
 #include <QMainWindow>
 #include <QStringList>
 #include <cstdint>
@@ -145,7 +147,9 @@ public:
     void TimerMeasClick();
     // Starts a schedule (see MeasurementSchedule::Start) with the indicator shown and the start
     // controls disabled.
-    void StartTimerSchedule(int intervalMs, int gapMs, int perBurst, int bursts);
+    // alternate: every run of a burst measured with IPv4 and then with IPv6.
+    void StartTimerSchedule(int intervalMs, int gapMs, int perBurst, int bursts,
+                            bool alternate = false);
     // Ends a schedule in full: indicator hidden, state "0", timers off, start controls and
     // URL box enabled. A run still going on keeps the start controls until it ends.
     void EndTimerSchedule() { m_schedule->End(); }
@@ -208,6 +212,9 @@ private:
     void RecoverAfterFailedRun();
     void UploadEnded();
     void RunClosingSteps();
+    // One record of a completed run into the results journal (a failure is told in the status
+    // bar; the measurement stands), then the chart reads the journal again.
+    void JournalRun(const QJsonObject& record);
     void RunStopped();
     // The stop command and button work only while a run is going on.
     void SetStopEnabled(bool enabled);
@@ -225,6 +232,8 @@ private:
     MeasurementServer m_server = MeasurementServer::Default();
     // A completed run's result is being shown: the run counts as going on until its closing steps.
     bool m_showingResult = false;
+    // When the run under way started (Edit6 shows it to the second), for its journal record.
+    QDateTime m_runStarted;
     QStringList m_arguments;
     // The history chart, made on first use and kept (a child window of this one).
     TForm7* m_chart = nullptr;

@@ -1,6 +1,8 @@
 // The main window's download: the start checks, and what it shows of Download()'s reports.
 #include "window/main/quillmetUnit1.h"
 
+#include "core/history/MeasurementRecord.h"
+#include "core/history/ResultsJournal.h"
 #include "core/measure/DownloadRun.h"
 #include "core/measure/RunResult.h"
 #include "core/measure/StartChecks.h"
@@ -8,6 +10,7 @@
 #include "core/net/Nmhttp.h"
 #include "core/upload/HttpUploadRun.h"
 #include "core/upload/UploadRun.h"
+#include "window/chart/HistoryChart.h"
 #include "window/widgets/ExceptionReport.h"
 #include "window/widgets/MessageBox.h"
 #include "window/widgets/Widgets.h"
@@ -42,7 +45,8 @@ void TForm1::Button1Click() {
     TimerMeas->setEnabled(false);
     ClearRoundPanel();
     ClearResultBoxes();
-    Edit6->setText(FormatRunDate(QDateTime::currentDateTime()));
+    m_runStarted = QDateTime::currentDateTime();
+    Edit6->setText(FormatRunDate(m_runStarted));
     m_download->ClearMark();
     if (HTTPB1->isChecked()) {
         StartHttpUpload();
@@ -65,6 +69,8 @@ void TForm1::Button1Click() {
     SetStartEnabled(false);
     Label9->setText(QStringLiteral("JPEG"));
     SetStopEnabled(true);
+    // The timer's alternation chooses the family; any other run keeps the download's IPv4.
+    m_download->SetFamily(m_schedule->DueFamily().value_or(AddressFamily::Ipv4));
     m_download->Start(Edit6->text());
 }
 
@@ -80,7 +86,19 @@ void TForm1::ShowDownloadResult(const DownloadResult& result) {
         ShowMessageBox(QStringLiteral("測定ファイルが小さすぎます。\nURLを変更してください。"));
     OfferToFastestRecord(result.mark);
     AppendHistoryLine(result.historyLine, kDownloadHistoryCap);
+    JournalRun(MeasurementRecord(
+        MeasurementKind::Download, m_runStarted, JournalServerOfUrl(Edit7->text()),
+        MeasuredPeer{NMHTTP1->ConnectedFamily(), QString::fromStdString(NMHTTP1->GetRemoteIP())},
+        static_cast<double>(result.meanBytesPerSecond), result.mark));
     RunClosingSteps();
+}
+
+void TForm1::JournalRun(const QJsonObject& record) {
+    const JournalAppend append = ResultsJournal().Append(record);
+    if (!append.ok())
+        SetStatus(append.message);
+    if (m_chart)
+        m_chart->ReloadJournal();
 }
 
 void TForm1::RunClosingSteps() {

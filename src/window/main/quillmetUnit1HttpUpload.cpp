@@ -1,7 +1,9 @@
 // The main window's HTTP upload: what it shows of HttpUpload()'s reports.
 #include "window/main/quillmetUnit1.h"
 
+#include "core/history/MeasurementRecord.h"
 #include "core/measure/RunResult.h"
+#include "core/net/ScktComp.h"
 #include "core/upload/HttpUploadRun.h"
 #include "window/widgets/MessageBox.h"
 
@@ -42,6 +44,9 @@ void TForm1::ShowHttpUploadResult(const HttpUploadResult& result) {
     Edit9->setText(result.mbpsText);
     // An upload never counts toward the fastest record.
     AppendHistoryLine(result.historyLine, kUploadHistoryCap);
+    JournalRun(MeasurementRecord(MeasurementKind::UploadHttp, m_runStarted, result.host,
+                                 PeerOf(m_httpUpload->Socket->Socket()->RemoteStorage()),
+                                 static_cast<double>(result.meanBytesPerSecond), result.mark));
     RunClosingSteps();
 }
 

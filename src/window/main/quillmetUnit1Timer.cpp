@@ -41,9 +41,11 @@ void TForm1::TimerMeasClick() {
     }
 }
 
-void TForm1::StartTimerSchedule(int intervalMs, int gapMs, int perBurst, int bursts) {
+void TForm1::StartTimerSchedule(int intervalMs, int gapMs, int perBurst, int bursts,
+                                bool alternate) {
     Label8->show();
     SetStartEnabled(false);
+    m_schedule->SetAlternateFamilies(alternate);
     m_schedule->Start(intervalMs, gapMs, perBurst, bursts);
 }
 

@@ -1,6 +1,7 @@
 // The main window's upload: what it shows of Upload()'s reports.
 #include "window/main/quillmetUnit1.h"
 
+#include "core/history/MeasurementRecord.h"
 #include "core/measure/RunResult.h"
 #include "core/net/ErrorExplanation.h"
 #include "core/net/ScktComp.h"
@@ -60,6 +61,10 @@ void TForm1::ShowUploadResult(const UploadResult& result) {
         Edit5->setText(result.kbpsText);
         Edit9->setText(result.mbpsText);
         AppendHistoryLine(result.historyLine, kUploadHistoryCap);
+        JournalRun(MeasurementRecord(MeasurementKind::Upload, m_runStarted,
+                                     QString::fromStdString(ClientSocket3->Host()),
+                                     PeerOf(ClientSocket3->Socket()->RemoteStorage()),
+                                     static_cast<double>(result.bytesPerSecond), 0));
     }
     UploadEnded();
 }

@@ -20,13 +20,13 @@ std::optional<double> speedOf(const QJsonObject& record, const QString& phase) {
 
 } // namespace
 
-QString LineDirectionName(LineDirection direction) {
-    return direction == LineDirection::Download ? QStringLiteral("回線品質(下り)")
-                                                : QStringLiteral("回線品質(上り)");
+QString LineTestSideName(LineTestSide direction) {
+    return direction == LineTestSide::Download ? QStringLiteral("回線品質(下り)")
+                                               : QStringLiteral("回線品質(上り)");
 }
 
-QString LineTestPoint::Tip(LineDirection direction) const {
-    QStringList lines{LineDirectionName(direction), FormatRunDate(started),
+QString LineTestPoint::Tip(LineTestSide direction) const {
+    QStringList lines{LineTestSideName(direction), FormatRunDate(started),
                       QStringLiteral("%1 Mbps（%2 Mbit/s）")
                           .arg(FormatFixed(mbps, 3), FormatFixed(bytesPerSecond * 8 / 1e6, 3))};
     if (!grade.isEmpty())

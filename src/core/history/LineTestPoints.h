@@ -6,7 +6,7 @@
 #include <QList>
 #include <QString>
 
-enum class LineDirection { Download, Upload };
+enum class LineTestSide { Download, Upload };
 
 struct LineTestPoint {
     QDateTime started; // local time
@@ -17,7 +17,7 @@ struct LineTestPoint {
     QString family; // "IPv4" or "IPv6" when the record names one
     QString address;
     // The point's tooltip: the date, the speed in both units, the grade and the server.
-    QString Tip(LineDirection direction) const;
+    QString Tip(LineTestSide direction) const;
 };
 
 struct LineTestPoints {
@@ -31,4 +31,4 @@ struct LineTestPoints {
 LineTestPoints ReadLineTestPoints(const QList<QJsonObject>& records);
 
 // "回線品質(下り)" or "回線品質(上り)".
-QString LineDirectionName(LineDirection direction);
+QString LineTestSideName(LineTestSide direction);

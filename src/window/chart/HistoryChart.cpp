@@ -285,10 +285,10 @@ TForm7::TForm7(QWidget* parent)
         scatter(QStringLiteral("HttpUploadSeries"), QStringLiteral("HTTPアップロード"),
                 kHttpUploadColor, QScatterSeries::MarkerShapeRotatedRectangle, true);
     LineDownloadSeries =
-        scatter(QStringLiteral("LineDownloadSeries"), LineDirectionName(LineDirection::Download),
+        scatter(QStringLiteral("LineDownloadSeries"), LineTestSideName(LineTestSide::Download),
                 kLineDownloadColor, QScatterSeries::MarkerShapePentagon, true);
     LineUploadSeries =
-        scatter(QStringLiteral("LineUploadSeries"), LineDirectionName(LineDirection::Upload),
+        scatter(QStringLiteral("LineUploadSeries"), LineTestSideName(LineTestSide::Upload),
                 kLineUploadColor, QScatterSeries::MarkerShapePentagon, false);
     MeanSeries = new QLineSeries;
     MeanSeries->setObjectName(QStringLiteral("MeanSeries"));
@@ -547,9 +547,9 @@ void TForm7::Redraw() {
     m_lineDownloadTips.clear();
     m_lineUploadTips.clear();
     for (const auto& [direction, tests, series, tips] :
-         {std::tuple{LineDirection::Download, &m_lineTests.download, LineDownloadSeries,
+         {std::tuple{LineTestSide::Download, &m_lineTests.download, LineDownloadSeries,
                      &m_lineDownloadTips},
-          std::tuple{LineDirection::Upload, &m_lineTests.upload, LineUploadSeries,
+          std::tuple{LineTestSide::Upload, &m_lineTests.upload, LineUploadSeries,
                      &m_lineUploadTips}}) {
         QList<QPointF> points;
         for (const LineTestPoint& t : *tests) {

@@ -60,6 +60,7 @@ void TForm1::Button1Click() {
     SetStartEnabled(false);
     Label9->setText(QStringLiteral("JPEG"));
     SetStopEnabled(true);
+    m_download->Family = m_server.FamilyOr(AddressFamily::Ipv4);
     m_download->Start(Edit6->text());
 }
 

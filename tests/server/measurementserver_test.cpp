@@ -132,8 +132,8 @@ private slots:
             << QByteArray("\x00\xff\x13[[=\n\x01", 9) << int(F::Garbled);
         QTest::newRow("bad port") << QByteArray("[server]\nhost=h\nport=99999\n")
                                   << int(F::Garbled);
-        QTest::newRow("ipv6 host")
-            << QByteArray("[server]\nhost=[::1]\nport=80\n") << int(F::Garbled);
+        QTest::newRow("unclosed ipv6 host")
+            << QByteArray("[server]\nhost=[::1\nport=80\n") << int(F::Garbled);
         QTest::newRow("unknown family")
             << QByteArray("[server]\nhost=h\nport=80\nfamily=ipv5\n") << int(F::Garbled);
         QTest::newRow("oversized")

@@ -362,7 +362,7 @@ void LineTestRun::Done(Transfer* t, int code) {
     long status = 0;
     curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
     // The server's address as the first answered transfer reached it.
-    const char* ip = nullptr;
+    char* ip = nullptr;
     if (code == CURLE_OK && m_result.address.isEmpty() &&
         curl_easy_getinfo(t->easy, CURLINFO_PRIMARY_IP, &ip) == CURLE_OK && ip && *ip) {
         m_result.address = QString::fromLatin1(ip);

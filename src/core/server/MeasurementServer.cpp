@@ -72,8 +72,9 @@ MeasurementServer MeasurementServer::Default() {
 }
 
 QString MeasurementServer::Authority() const {
-    const QString name =
-        host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    const QString name = host.contains(QLatin1Char(':'))
+                             ? QString(QLatin1Char('[') + host + QLatin1Char(']'))
+                             : host;
     return port == 80 ? name : name + QLatin1Char(':') + QString::number(port);
 }
 

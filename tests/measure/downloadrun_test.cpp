@@ -263,27 +263,6 @@ private slots:
         QCOMPARE(journal.result->address, QStringLiteral("::1"));
     }
 
-    // A name goes to the chosen family's addresses only.
-    void theChosenFamilyDecidesWhereANameConnects() {
-        const LookupResult v6 = LookUpAddresses("localhost", AddressFamily::Ipv6);
-        if (v6.status != LookupStatus::Found)
-            QSKIP("localhost has no IPv6 address here");
-        ScriptedPeer peer(QHostAddress(QHostAddress::LocalHostIPv6));
-        peer.readRequest().send(okHeader(3000)).stream(3000).close();
-        DownloadRun run;
-        run.Timer1->setInterval(10);
-        run.Family = AddressFamily::Ipv6;
-        run.UrlSource = [&] {
-            return QStringLiteral("http://localhost:%1/a.jpg").arg(peer.port());
-        };
-        Journal journal(run);
-        run.Start(QStringLiteral("2026-12-08(火) 09:00:00"));
-        QTRY_VERIFY_WITH_TIMEOUT(journal.ended(), kRunTimeoutMs);
-        QVERIFY2(journal.result, qPrintable(journal.lines.join(u'\n')));
-        QCOMPARE(journal.result->family, AddressFamily::Ipv6);
-        QVERIFY(peer.received(0).contains(QStringLiteral("\r\nHost: localhost\r\n").toLatin1()));
-    }
-
     void startChecksRefuseWithTheWindowsTexts_data() {
         QTest::addColumn<QString>("url");
         QTest::addColumn<int>("refusal");

@@ -1,6 +1,7 @@
 #include "cli/CliLineTest.h"
 
 #include "cli/CliOutput.h"
+#include "core/history/ResultsJournal.h"
 #include "core/linetest/LineTestRun.h"
 #include "core/net/ErrorExplanation.h"
 #include "core/schedule/MeasurementSchedule.h"
@@ -93,8 +94,14 @@ int CliLineTest::Measure() {
         Err(QStringLiteral("--server: ") + ServerAddressErrorText(e));
         return ExitRefused;
     }
+    if (m_options.family)
+        m_server.family = m_options.family;
+    // --family both: each run a pair, IPv4 then IPv6.
+    const int runs = m_options.runs * (m_options.bothFamilies ? 2 : 1);
     int lastFailure = ExitMeasured;
-    for (int run = 1; run <= m_options.runs && !m_signal; ++run) {
+    for (int run = 1; run <= runs && !m_signal; ++run) {
+        if (m_options.bothFamilies)
+            m_server.family = run % 2 == 1 ? AddressFamily::Ipv4 : AddressFamily::Ipv6;
         if (run > 1) {
             // The same pause between runs as the other measurements'.
             m_finished = false;
@@ -111,13 +118,15 @@ int CliLineTest::Measure() {
             return code;
         if (code != ExitMeasured) {
             lastFailure = code;
-            if (m_options.runs > 1 && m_options.format == CliOptions::Format::Json) {
+            if (runs > 1 && m_options.format == CliOptions::Format::Json) {
                 CliFailure f;
                 f.started = m_started;
                 f.uploadHttp = true; // names the server
                 f.target = m_server.Authority();
                 f.exitCode = code;
                 f.message = m_lastMessage;
+                if (m_server.family && *m_server.family != AddressFamily::Auto)
+                    f.family = QString::fromLatin1(AddressFamilyName(*m_server.family));
                 if (!Emit(FailureJsonLine(f)))
                     return ExitOutput;
             }
@@ -178,10 +187,13 @@ bool CliLineTest::Emit(const QByteArray& bytes) {
 }
 
 void CliLineTest::OnCompleted(const LineTestResult& r) {
-    const QByteArray bytes =
-        m_options.format == CliOptions::Format::Json
-            ? QJsonDocument(LineTestRecord(r)).toJson(QJsonDocument::Compact) + '\n'
-            : LineTestSummaryText(r).toUtf8();
+    const QJsonObject record = LineTestRecord(r);
+    const QByteArray bytes = m_options.format == CliOptions::Format::Json
+                                 ? QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n'
+                                 : LineTestSummaryText(r).toUtf8();
+    // A journal that cannot take the record is told; the test stands.
+    if (const JournalAppend appended = ResultsJournal().Append(record); !appended.ok())
+        Err(QStringLiteral("測定結果の記録に追記できませんでした。%1").arg(appended.message));
     Finish(ExitMeasured);
     if (!Emit(bytes))
         m_code = ExitOutput;

@@ -58,6 +58,9 @@ int RunQuillmetCli(int argc, char* argv[]) {
     });
 
     CliOptions options = parsed.options;
+    // Every measurement connects with the family the settings chose, unless told otherwise.
+    if (!options.family && !options.bothFamilies && !options.upload)
+        options.family = CliSettingsFamily();
     if (options.line)
         return RunLineTest(options);
     if (!options.size.isEmpty()) {

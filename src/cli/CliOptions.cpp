@@ -22,6 +22,9 @@ const QString kQuiet = QStringLiteral("quiet");
 const QString kServer = QStringLiteral("server");
 const QString kSize = QStringLiteral("size");
 const QString kLine = QStringLiteral("line");
+const QString kFamily = QStringLiteral("family");
+const QString kIpv4 = QStringLiteral("4");
+const QString kIpv6 = QStringLiteral("6");
 
 // A whole decimal number from low to high, or nothing.
 bool boundedNumber(const QString& text, int low, int high, int* value) {
@@ -80,6 +83,9 @@ CliParse ParseCliArguments(const QStringList& arguments) {
         {kServer, {}, QStringLiteral("HOST[:PORT]")},
         {kSize, {}, QStringLiteral("SIZE")},
         {{QStringLiteral("q"), kQuiet}, {}},
+        {kIpv4, {}},
+        {kIpv6, {}},
+        {kFamily, {}, QStringLiteral("FAMILY")},
     });
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -122,7 +128,7 @@ CliParse ParseCliArguments(const QStringList& arguments) {
     o.upload = parser.isSet(kUpload);
     o.appendHistory = parser.isSet(kAppend);
     o.quiet = parser.isSet(kQuiet);
-    for (const QString& name : {kRuns, kSmtp, kMail, kTimeout, kMaxTime, kServer, kSize}) {
+    for (const QString& name : {kRuns, kSmtp, kMail, kTimeout, kMaxTime, kServer, kSize, kFamily}) {
         if (parser.values(name).size() > 1)
             return usage(QStringLiteral("--%1 は一度だけ指定してください").arg(name));
     }
@@ -142,6 +148,21 @@ CliParse ParseCliArguments(const QStringList& arguments) {
         !boundedNumber(parser.value(kMaxTime), 1, kMaxMaxTimeSeconds, &o.maxTimeSeconds))
         return usage(QStringLiteral("--max-time には 1 から %1 までの秒数を指定してください")
                          .arg(kMaxMaxTimeSeconds));
+
+    if (int(parser.isSet(kIpv4)) + int(parser.isSet(kIpv6)) + int(parser.isSet(kFamily)) > 1)
+        return usage(QStringLiteral("-4、-6 と --family はどれか一つだけ指定してください"));
+    if (parser.isSet(kIpv4))
+        o.family = AddressFamily::Ipv4;
+    if (parser.isSet(kIpv6))
+        o.family = AddressFamily::Ipv6;
+    if (parser.isSet(kFamily)) {
+        const QString value = parser.value(kFamily);
+        o.bothFamilies = value == QLatin1String("both");
+        o.family = AddressFamilyFromName(value.toStdString());
+        if (!o.bothFamilies && !o.family)
+            return usage(QStringLiteral("--family には auto、ipv4、ipv6、both のどれかを指定して"
+                                        "ください"));
+    }
 
     const QStringList positional = parser.positionalArguments();
     if (parser.isSet(kLine)) {
@@ -180,6 +201,8 @@ CliParse ParseCliArguments(const QStringList& arguments) {
     if (o.upload && (parser.isSet(kServer) || parser.isSet(kSize)))
         return usage(QStringLiteral("--server と --size はダウンロードの測定にだけ使えます"));
     if (o.upload) {
+        if (o.family || o.bothFamilies)
+            return usage(QStringLiteral("-4、-6 と --family はメールの測定には使えません"));
         if (!positional.isEmpty())
             return usage(QStringLiteral("--upload のときは URL を指定しません"));
         if (parser.isSet(kRuns))
@@ -210,6 +233,11 @@ CliParse ParseCliArguments(const QStringList& arguments) {
     if (positional.size() > 1)
         return usage(QStringLiteral("URL は一つだけ指定してください"));
     o.url = positional.front();
+    // The URL's IPv6 address leaves no family to choose.
+    if (o.url.startsWith(QLatin1String("http://[")) &&
+        (o.bothFamilies || o.family == AddressFamily::Ipv4))
+        return usage(QStringLiteral("IPv6 アドレスの URL は IPv6 で測定します（-4 や --family "
+                                    "both は使えません）"));
     return result;
 }
 
@@ -224,6 +252,10 @@ MeasurementServer CliServer(const CliOptions& options, QString* note) {
         ParseServerAddress(options.server, &server);
     }
     return server;
+}
+
+std::optional<AddressFamily> CliSettingsFamily() {
+    return ReadServerSettings().server.family;
 }
 
 QString CliPresetUrl(const CliOptions& options, QString* note) {
@@ -278,6 +310,14 @@ QString CliHelpText() {
         "  --server HOST[:PORT]  --size、--upload-http と --line "
         "の測定サーバー（既定はウィンドウの\n"
         "                      「測定サーバーの設定」で選んだサーバー、ポートの既定は 80）\n"
+        "  -4, -6              IPv4 で、または IPv6 で接続する（--family ipv4、ipv6 と同じ）\n"
+        "  --family FAMILY     接続に使うアドレス: auto（システムの順に試す）、ipv4、ipv6、\n"
+        "                      both（同じサーバーを IPv4、続けて IPv6 で測り、一つずつ記録する。\n"
+        "                      --runs N ではこの組を N 回、IPv4 と IPv6 が交互の 2N 回の測定）。\n"
+        "                      既定は「測定サーバーの設定」の「接続に使うアドレス」、そこで\n"
+        "                      選んでいなければダウンロードは IPv4、ほかは auto。URL が\n"
+        "                      [2001:db8::1] のような IPv6 アドレスなら IPv6。--upload には\n"
+        "                      使えない\n"
         "  -q, --quiet         端末への進行表示をしない\n"
         "  -h, --help          この説明を表示する\n"
         "  -v, --version       版を表示する\n"

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // Exit codes, as --help and the manual page list them.
 enum CliExit : int {
@@ -40,6 +41,10 @@ struct CliOptions {
     Format format = Format::History;
     bool appendHistory = false;
     bool quiet = false;
+    // -4, -6, --family: the family every run connects with; none given: the settings'.
+    // bothFamilies: each run is a pair, IPv4 then IPv6, one record each.
+    std::optional<AddressFamily> family;
+    bool bothFamilies = false;
 };
 
 struct CliParse {
@@ -66,6 +71,10 @@ MeasurementServer CliServer(const CliOptions& options, QString* note);
 // The URL of the --size preset on the --server server, or on the settings' server (a note
 // is set when the settings file could not be used).
 QString CliPresetUrl(const CliOptions& options, QString* note);
+
+// The family the settings file chose for every measurement; none when it chose none or
+// could not be read (the measurements' defaults apply then).
+std::optional<AddressFamily> CliSettingsFamily();
 
 // The usage lines that follow a usage error.
 QString CliUsageText();

@@ -69,6 +69,8 @@ QJsonObject RecordJson(const CliRecord& r) {
         o.insert(QStringLiteral("rounds"), rounds);
     }
     o.insert(QStringLiteral("mark_reasons"), QJsonArray::fromStringList(r.markReasons));
+    o.insert(QStringLiteral("family"), QString::fromLatin1(AddressFamilyName(r.family)));
+    o.insert(QStringLiteral("address"), r.address);
     o.insert(QStringLiteral("history_line"), r.historyLine);
     return o;
 }
@@ -78,7 +80,7 @@ QByteArray RecordJsonLine(const CliRecord& record) {
 }
 
 QByteArray FailureJsonLine(const CliFailure& f) {
-    const QJsonObject o{
+    QJsonObject o{
         {QStringLiteral("kind"), QStringLiteral("error")},
         {QStringLiteral("started"), IsoLocalTime(f.started)},
         {f.uploadHttp ? QStringLiteral("server")
@@ -88,6 +90,8 @@ QByteArray FailureJsonLine(const CliFailure& f) {
         {QStringLiteral("exit_code"), f.exitCode},
         {QStringLiteral("message"), f.message},
     };
+    if (!f.family.isEmpty())
+        o.insert(QStringLiteral("family"), f.family);
     return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
 }
 
@@ -99,7 +103,8 @@ QByteArray CsvHeaderLine() {
               << QStringLiteral("round%1_kbps").arg(i) << QStringLiteral("round%1_mbps").arg(i);
     }
     names << QStringLiteral("mark_reasons") << QStringLiteral("exit_code")
-          << QStringLiteral("message") << QStringLiteral("history_line");
+          << QStringLiteral("message") << QStringLiteral("family") << QStringLiteral("address")
+          << QStringLiteral("history_line");
     return CsvLine(names).toUtf8();
 }
 
@@ -117,7 +122,8 @@ QByteArray RecordCsvLine(const CliRecord& r) {
             fields << QString() << QString() << QString();
         }
     }
-    fields << r.markReasons.join(QLatin1Char(';')) << QString() << QString() << r.historyLine;
+    fields << r.markReasons.join(QLatin1Char(';')) << QString() << QString()
+           << QString::fromLatin1(AddressFamilyName(r.family)) << r.address << r.historyLine;
     return CsvLine(fields).toUtf8();
 }
 
@@ -134,7 +140,8 @@ QByteArray FailureCsvLine(const CliFailure& f) {
     fields << (url ? f.target : QString()) << (f.upload ? f.target : QString());
     for (int i = 0; i < kCsvRounds * 3; ++i)
         fields << QString();
-    fields << QString() << QString::number(f.exitCode) << f.message << QString();
+    fields << QString() << QString::number(f.exitCode) << f.message << f.family << QString()
+           << QString();
     return CsvLine(fields).toUtf8();
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/history/HistoryRecord.h"
+#include "core/net/AddressFamily.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -26,6 +27,10 @@ struct CliRecord {
     std::vector<CliRound> rounds; // five for a download and an HTTP upload, none for a mail
     QStringList markReasons;      // "unsteady", "too_small", "connect_time"
     QString historyLine;
+    // Where the run connected: the family and the peer's address (no brackets).
+    AddressFamily family = AddressFamily::Ipv4;
+    QString address;
+    double bytesPerSecond = 0; // the reading, for the results journal
 };
 
 // A run of a series that failed: its record in place of a measurement's.
@@ -36,19 +41,22 @@ struct CliFailure {
     bool uploadHttp = false;
     int exitCode = 0;
     QString message; // as standard error had it
+    QString family;  // the family the run was to use ("ipv4", "ipv6"); empty for auto
 };
 
 // The export's object with "url", "smtp" or "server" (an HTTP upload's), "rounds" (with each
-// body's "bytes" for an HTTP upload), "mark_reasons" and "history_line".
+// body's "bytes" for an HTTP upload), "mark_reasons", "family", "address" and "history_line".
 QJsonObject RecordJson(const CliRecord& record);
 // One JSON Lines line, ending in LF.
 QByteArray RecordJsonLine(const CliRecord& record);
 
-// {"kind":"error","started":...,"exit_code":...,"message":...} and "url", "smtp" or "server".
+// {"kind":"error","started":...,"exit_code":...,"message":...} and "url", "smtp" or "server";
+// "family" when the run was to use one.
 QByteArray FailureJsonLine(const CliFailure& failure);
 
 // The export's columns first, then url, smtp, the five rounds' bytes_per_s, kbps and mbps,
-// mark_reasons (joined by ";"), exit_code and message (a failed run's) and history_line.
+// mark_reasons (joined by ";"), exit_code and message (a failed run's), family and address,
+// and history_line.
 // RFC 4180, each line ending in CR LF.
 QByteArray CsvHeaderLine();
 QByteArray RecordCsvLine(const CliRecord& record);

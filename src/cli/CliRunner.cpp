@@ -1,5 +1,7 @@
 #include "cli/CliRunner.h"
 
+#include "core/history/MeasurementJournal.h"
+#include "core/history/ResultsJournal.h"
 #include "core/measure/DownloadRun.h"
 #include "core/measure/RunResult.h"
 #include "core/measure/StartChecks.h"
@@ -176,10 +178,34 @@ int CliRunner::Prepare() {
     return ExitMeasured;
 }
 
+std::optional<AddressFamily> CliRunner::RunFamily(int run) const {
+    if (m_options.bothFamilies)
+        return run % 2 == 1 ? AddressFamily::Ipv4 : AddressFamily::Ipv6;
+    return m_options.family;
+}
+
+void CliRunner::Journal(const CliRecord& c) {
+    MeasuredEntry entry;
+    entry.kind = c.record.kind == HistoryKind::Download     ? QStringLiteral("download")
+                 : c.record.kind == HistoryKind::UploadHttp ? QStringLiteral("upload-http")
+                                                            : QStringLiteral("upload");
+    entry.started = c.record.started;
+    entry.server = c.record.kind == HistoryKind::Upload ? c.target : c.record.host;
+    entry.family = c.family;
+    entry.address = c.address;
+    entry.bytesPerSecond = c.bytesPerSecond;
+    entry.mark = c.record.mark;
+    const ResultsJournal journal =
+        JournalPath.isEmpty() ? ResultsJournal() : ResultsJournal(JournalPath);
+    if (const JournalAppend appended = journal.Append(MeasuredJournalRecord(entry)); !appended.ok())
+        Err(QStringLiteral("測定結果の記録に追記できませんでした。%1").arg(appended.message));
+}
+
 int CliRunner::Measure() {
     if (m_options.format == CliOptions::Format::Csv && !Emit(CsvHeaderLine()))
         return ExitOutput;
-    const int runs = m_options.upload ? 1 : m_options.runs;
+    const int runs = m_options.upload ? 1 : m_options.runs * (m_options.bothFamilies ? 2 : 1);
+    m_runs = runs;
     m_schedule->SetRepeatCount(runs, runs);
     // A failed run does not end a series: a monitoring job wants the others.
     int lastFailure = ExitMeasured;
@@ -202,6 +228,7 @@ int CliRunner::Measure() {
         }
         // The history keeps the run even when its record could not be written.
         const bool printed = Print(record);
+        Journal(record);
         if (m_options.appendHistory) {
             const StateAppendResult appended = AppendHistoryLineToFile(
                 StatePath, record.historyLine,
@@ -241,6 +268,7 @@ void CliRunner::Interrupt(int signal) {
 }
 
 int CliRunner::DownloadOnce(CliRecord* record) {
+    m_download->Family = RunFamily(m_run).value_or(AddressFamily::Ipv4);
     // Round 1 runs inside Start; the later rounds come from the round timer.
     return RunOnce(record, [this] { m_download->Start(FormatRunDate(m_started)); });
 }
@@ -257,6 +285,8 @@ int CliRunner::UploadOnce(CliRecord* record) {
 }
 
 int CliRunner::HttpUploadOnce(CliRecord* record) {
+    if (const std::optional<AddressFamily> family = RunFamily(m_run))
+        m_server.family = family;
     // The descriptor is read first, then round 1; the later rounds come from the round timer.
     return RunOnce(record, [this] { m_httpUpload->Start(m_server, FormatRunDate(m_started)); });
 }
@@ -316,7 +346,9 @@ QString CliRunner::ContactedHost() const {
     // After a redirect the host and port tried are another than the URL's.
     const QString url = UrlHostPart(m_options.url);
     const QString host = QString::fromStdString(m_download->NMHTTP1->Host);
-    const QString hostPort = QStringLiteral("%1:%2").arg(host).arg(m_download->NMHTTP1->Port);
+    const QString hostPort = QStringLiteral("%1:%2")
+                                 .arg(QString::fromStdString(BracketedHost(host.toStdString())))
+                                 .arg(m_download->NMHTTP1->Port);
     if (host.isEmpty() || url == host || url == hostPort)
         return url;
     return hostPort;
@@ -399,6 +431,9 @@ void CliRunner::OnCompleted(const DownloadResult& r) {
         c.rounds.push_back({round.bytesPerSecond, round.kbpsText, round.mbpsText});
     c.markReasons = markReasonNames(r.reasons);
     c.historyLine = r.historyLine;
+    c.family = r.family;
+    c.address = r.address;
+    c.bytesPerSecond = static_cast<double>(r.meanBytesPerSecond);
     // Not a failure: the record is kept with its mark, as the window keeps it.
     if (r.tooSmall)
         Message(QStringLiteral("測定ファイルが小さすぎます。\nURLを変更してください。"));
@@ -457,6 +492,9 @@ void CliRunner::OnUploadFinished(const UploadResult& r) {
     c.rounds.clear();
     c.markReasons.clear();
     c.historyLine = r.historyLine;
+    c.family = r.family;
+    c.address = r.address;
+    c.bytesPerSecond = static_cast<double>(r.bytesPerSecond);
     Finish(ExitMeasured);
 }
 
@@ -476,6 +514,9 @@ void CliRunner::OnHttpUploadCompleted(const HttpUploadResult& r) {
     }
     c.markReasons = markReasonNames(r.reasons);
     c.historyLine = r.historyLine;
+    c.family = r.family;
+    c.address = r.address;
+    c.bytesPerSecond = static_cast<double>(r.meanBytesPerSecond);
     Finish(ExitMeasured);
 }
 
@@ -514,6 +555,9 @@ bool CliRunner::PrintFailure(int code) {
                                             : m_options.url;
     failure.exitCode = code;
     failure.message = m_lastMessage;
+    if (const std::optional<AddressFamily> family = RunFamily(m_run);
+        family && *family != AddressFamily::Auto)
+        failure.family = QString::fromLatin1(AddressFamilyName(*family));
     switch (m_options.format) {
     case CliOptions::Format::History:
         return true; // no history line: standard error has told
@@ -538,8 +582,8 @@ void CliRunner::Progress() {
     if (!ShowProgress || m_status.isEmpty())
         return;
     QString line;
-    if (m_options.runs > 1 && !m_options.upload)
-        line += QStringLiteral("[%1/%2] ").arg(m_run).arg(m_options.runs);
+    if (m_runs > 1 && !m_options.upload)
+        line += QStringLiteral("[%1/%2] ").arg(m_run).arg(m_runs);
     line += m_status;
     qint64 bytes = 0;
     if (m_options.upload) {

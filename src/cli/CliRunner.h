@@ -37,6 +37,8 @@ public:
     bool ShowProgress = false;
     // The state file that --append-history adds to.
     QString StatePath = QStringLiteral("qm1.dat");
+    // Where every measured run's record goes as well.
+    QString JournalPath;
 
     DownloadRun* Download() const { return m_download; }
     MeasurementSchedule* Schedule() const { return m_schedule; }
@@ -84,6 +86,10 @@ private:
     void OnHttpUploadFailed(const RunOutcome& outcome);
     // What the run measures against, for messages and records.
     QString Target() const;
+    // The family run number `run` (from 1) uses: with --family both, IPv4 then IPv6 in turn.
+    std::optional<AddressFamily> RunFamily(int run) const;
+    // A journal that cannot take the record is told on standard error; the run stands.
+    void Journal(const CliRecord& record);
 
     CliOptions m_options;
     DownloadRun* m_download = nullptr;
@@ -110,6 +116,7 @@ private:
     QElapsedTimer m_runClock;
     QString m_status;
     int m_run = 0;
+    int m_runs = 1; // measurements in all: --runs, twice that with --family both
     int m_round = 0;
     bool m_progressShown = false;
 };

@@ -88,7 +88,7 @@ private slots:
 
     void aServerTextItCannotUseIsRefused() {
         CliOptions options;
-        options.server = QStringLiteral("[::1]:80");
+        options.server = QStringLiteral("[::1:80");
         Captured c;
         QCOMPARE(measure(options, &c), int(ExitRefused));
         QVERIFY(c.err.join(u'\n').startsWith(QStringLiteral("--server: ")));

@@ -70,7 +70,17 @@ private slots:
         QTest::newRow("server without size")
             << "--server h http://h/a.jpg" << Outcome::Usage << "--server は --size と";
         QTest::newRow("server port 0") << "--server h:0 --size 1M" << Outcome::Usage << "65535";
-        QTest::newRow("server ipv6") << "--server [::1]:80 --size 1M" << Outcome::Usage << "IPv6";
+        QTest::newRow("server ipv6") << "--server [::1]:80 --size 1M" << Outcome::Run << "";
+        QTest::newRow("server bad ipv6")
+            << "--server [::1:80 --size 1M" << Outcome::Usage << "IPv6";
+        QTest::newRow("family both") << "--family both --size 1M" << Outcome::Run << "";
+        QTest::newRow("unknown family")
+            << "--family ipv5 http://h/a.jpg" << Outcome::Usage << "--family には";
+        QTest::newRow("two families") << "-4 -6 http://h/a.jpg" << Outcome::Usage << "どれか一つ";
+        QTest::newRow("ipv6 url with -4")
+            << "-4 http://[::1]/a.jpg" << Outcome::Usage << "IPv6 アドレスの URL";
+        QTest::newRow("family with mail")
+            << "-6 --upload --smtp mx --mail a@b" << Outcome::Usage << "メールの測定";
         QTest::newRow("size with upload")
             << "--upload --smtp mx --mail a@b --size 1M" << Outcome::Usage << "--size";
         QTest::newRow("upload-http") << "--upload-http --runs 3 --json" << Outcome::Run << "";

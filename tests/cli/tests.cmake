@@ -14,3 +14,7 @@ set_tests_properties(cli_binary_test PROPERTIES RESOURCE_LOCK sample_host LABELS
 # --line's records from a real test against the sample host, phases shortened in process.
 add_dependencies(cli_linetest_test make-samples quillmet-sink)
 set_tests_properties(cli_linetest_test PROPERTIES RESOURCE_LOCK sample_host LABELS cli TIMEOUT 120)
+
+# --family both through a hosts file in the child's own mount namespace (root, else skipped).
+add_dependencies(cli_families_test quillmet-cli)
+set_tests_properties(cli_families_test PROPERTIES LABELS cli TIMEOUT 120)

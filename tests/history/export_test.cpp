@@ -1,4 +1,5 @@
 #include "core/history/HistoryExport.h"
+#include "core/history/ResultsJournal.h"
 #include "support/MessageRecorder.h"
 #include "window/dialogs/HistoryExportDialog.h"
 
@@ -130,6 +131,25 @@ private slots:
         QCOMPARE(doc.array()[0].toObject()["host"].toString(),
                  QStringLiteral("speed.example.jp:8080"));
         QCOMPARE(entries(dir.path()), (QStringList{"History.JSON", "history.csv"}));
+    }
+
+    // The journal's record of the same kind and second gives its family; the others none.
+    void jsonTakesTheFamilyOfTheJournalsMeasurement() {
+        QTemporaryDir dir;
+        const ResultsJournal journal(dir.filePath("results.jsonl"));
+        for (const char* at :
+             {"download 2026-12-07T09:05:00.480+09:00", "upload 2026-12-08T21:40:10.000+09:00"})
+            QVERIFY(journal
+                        .Append({{"kind", QString(at).section(' ', 0, 0)},
+                                 {"started", QString(at).section(' ', 1)},
+                                 {"family", "ipv6"},
+                                 {"address", "2001:db8::8"}})
+                        .ok());
+        QVERIFY(ExportHistory(dir.filePath("h.json"), kHistory, journal.Path()).ok);
+        const QJsonArray array = QJsonDocument::fromJson(readFile(dir.filePath("h.json"))).array();
+        QCOMPARE(array[0].toObject()["address"].toString(), QStringLiteral("2001:db8::8"));
+        QVERIFY(!array[1].toObject().contains("family")); // same second, not an upload
+        QVERIFY(!array[2].toObject().contains("family"));
     }
 
     void failedExportShowsTheReasonAndLeavesNothingBehind_data() {

@@ -1,6 +1,7 @@
 // DownloadRun with no window at all: a core application and a scripted peer on 127.0.0.1.
 #include "core/measure/DownloadRun.h"
 #include "core/measure/StartChecks.h"
+#include "core/net/AddressFamily.h"
 #include "core/net/Nmhttp.h"
 #include "core/platform/WindowTimer.h"
 #include "support/EventErrorRecorder.h"
@@ -233,6 +234,35 @@ private slots:
         QVERIFY(journal.result->historyLine.startsWith(QLatin1Char('*')));
     }
 
+    // The literal names its family: IPv4, the default, is not what connects.
+    void anIpv6UrlIsMeasuredOverIpv6WithTheBracketedHost() {
+        ScriptedPeer peer(QHostAddress(QHostAddress::LocalHostIPv6));
+        if (!peer.isListening())
+            QSKIP("no ::1 here");
+        peer.readRequest().send(okHeader(3000)).stream(3000).close();
+        DownloadRun run;
+        run.Timer1->setInterval(10);
+        const QString authority = QStringLiteral("[::1]:%1").arg(peer.port());
+        run.UrlSource = [&] { return QStringLiteral("http://%1/qm/a.jpg").arg(authority); };
+        Journal journal(run);
+        run.Start(QStringLiteral("2026-12-08(火) 09:00:00"));
+        QTRY_VERIFY_WITH_TIMEOUT(journal.ended(), kRunTimeoutMs);
+        QVERIFY2(journal.result, qPrintable(journal.lines.join(u'\n')));
+
+        const QByteArray request = peer.received(0);
+        QVERIFY2(request.startsWith("GET /qm/a.jpg HTTP/1.0\r\n"), request.constData());
+        QVERIFY2(request.contains("\r\nHost: " + authority.toLatin1() + "\r\n"),
+                 request.constData());
+        QCOMPARE(journal.result->host, authority);
+        // The first field is the host as typed, after the mark's "*" if any.
+        QString field = journal.result->historyLine.section(u',', 0, 0);
+        while (field.startsWith(u'*'))
+            field.remove(0, 1);
+        QCOMPARE(field, authority);
+        QCOMPARE(journal.result->family, AddressFamily::Ipv6);
+        QCOMPARE(journal.result->address, QStringLiteral("::1"));
+    }
+
     void startChecksRefuseWithTheWindowsTexts_data() {
         QTest::addColumn<QString>("url");
         QTest::addColumn<int>("refusal");
@@ -262,8 +292,10 @@ private slots:
         shape("user and password", "http://u:p@127.0.0.1:9/x.jpg", R::UserInfo,
               "URLにユーザー名やパスワードは入れられません。");
         shape("no host", "http:///x.jpg", R::NoHost, "URLにホスト名がありません。");
-        shape("bracketed IPv6", "http://[::1]:8080/x.jpg", R::Ipv6Literal,
-              "IPv6アドレスのURLにはまだ対応していません。");
+        shape("bracketed IPv6 passes", "http://[::1]:8080/x.jpg", R::None, "");
+        shape("unclosed bracket", "http://[::1:8080/x.jpg", R::BadIpv6Literal, kUrlIpv6Refused);
+        shape("a name in brackets", "http://[example]/x.jpg", R::BadIpv6Literal, kUrlIpv6Refused);
+        shape("IPv6 port past 65535", "http://[::1]:99999/x.jpg", R::BadPort, badPort);
         shape("port past 65535", "http://127.0.0.1:99999/x.jpg", R::BadPort, badPort);
         shape("negative port", "http://127.0.0.1:-65456/x.jpg", R::BadPort, badPort);
         shape("port 65535 passes", "http://127.0.0.1:65535/x.jpg", R::None, "");

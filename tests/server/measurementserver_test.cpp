@@ -50,8 +50,14 @@ private slots:
             << "Box.example:8081" << ServerAddressError::None << "box.example:8081";
         QTest::newRow("port 80 is left out")
             << "10.0.0.2" << ServerAddressError::None << "10.0.0.2";
-        QTest::newRow("bracketed ipv6") << "[::1]:8080" << ServerAddressError::Ipv6Literal << "";
-        QTest::newRow("bare ipv6") << "fe80::1" << ServerAddressError::Ipv6Literal << "";
+        QTest::newRow("bracketed ipv6") << "[::1]:8080" << ServerAddressError::None << "[::1]:8080";
+        QTest::newRow("bare ipv6") << "FE80::1" << ServerAddressError::None << "[fe80::1]";
+        QTest::newRow("unclosed bracket")
+            << "[::1:8080" << ServerAddressError::BadIpv6Literal << "";
+        QTest::newRow("no colon before the port")
+            << "[::1]8080" << ServerAddressError::BadIpv6Literal << "";
+        QTest::newRow("colons that are no address")
+            << "h:80:81" << ServerAddressError::BadIpv6Literal << "";
         QTest::newRow("port 0") << "h:0" << ServerAddressError::BadPort << "";
         QTest::newRow("port 65536") << "h:65536" << ServerAddressError::BadPort << "";
         QTest::newRow("signed port") << "h:+80" << ServerAddressError::BadPort << "";
@@ -141,8 +147,8 @@ private slots:
             << QByteArray("\x00\xff\x13[[=\n\x01", 9) << int(F::Garbled);
         QTest::newRow("bad port") << QByteArray("[server]\nhost=h\nport=99999\n")
                                   << int(F::Garbled);
-        QTest::newRow("ipv6 host")
-            << QByteArray("[server]\nhost=[::1]\nport=80\n") << int(F::Garbled);
+        QTest::newRow("unclosed ipv6 host")
+            << QByteArray("[server]\nhost=[::1\nport=80\n") << int(F::Garbled);
         QTest::newRow("unknown family")
             << QByteArray("[server]\nhost=h\nport=80\nfamily=ipv5\n") << int(F::Garbled);
         QTest::newRow("oversized")

@@ -84,6 +84,30 @@ print(f"ok: quillmet.json over IPv6 lists {len(real)} files with their sizes")
 PY
     fail "the descriptor"
 
+# The download run over IPv6 to the server on [::]: the literal in brackets, as typed.
+line=$(XDG_DATA_HOME=$scratch/data in_cli "$QM_BINARY_DIR/quillmet-cli" --json \
+    "http://[fd00:51::1]:$port/qm/qm4M.jpg") || fail "quillmet-cli over IPv6: $line"
+echo "cli: $line"
+grep -q '"family":"ipv6"' <<<"$line" && grep -q '"address":"fd00:51::1"' <<<"$line" ||
+    fail "not over IPv6: $line"
+grep -q "\"history_line\":\"\\**\[fd00:51::1\]:$port," <<<"$line" ||
+    fail "the history line's host: $line"
+
+# Both families, one name: a hosts file bound over /etc/hosts in a mount namespace of its own.
+printf '192.0.2.1 both.quillmet.test\nfd00:51::1 both.quillmet.test\n' >"$scratch/hosts"
+pair=$(XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data in_cli unshare -m sh -c \
+    'mount --bind "$0" /etc/hosts && exec "$@"' "$scratch/hosts" "$QM_BINARY_DIR/quillmet-cli" \
+    --family both --json --server "both.quillmet.test:$port" --size 4M) ||
+    fail "quillmet-cli --family both: $pair"
+echo "pair: $pair"
+python3 - "$pair" <<'PY' || fail "the pair"
+import json, sys
+a, b = [json.loads(line) for line in sys.argv[1].splitlines()]
+assert (a["family"], a["address"]) == ("ipv4", "192.0.2.1"), a
+assert (b["family"], b["address"]) == ("ipv6", "fd00:51::1"), b
+print("ok: --family both measured 192.0.2.1, then fd00:51::1")
+PY
+
 in_cli python3 "$QM_SOURCE_DIR/tests/server/line_client.py" 192.0.2.1 "$port" \
     "$QM_BINARY_DIR/quillmet-cli" || fail "the line checks"
 echo "server across a line: all checks passed"

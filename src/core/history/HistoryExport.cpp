@@ -1,8 +1,10 @@
 #include "core/history/HistoryExport.h"
 
+#include "core/history/ResultsJournal.h"
 #include "core/state/AtomicFile.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -81,7 +83,53 @@ QByteArray HistoryJson(const QList<HistoryRecord>& records) {
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }
 
+namespace {
+// A measurement's key in both lists: its kind and its start to the second, as the history
+// line has it.
+QString MeasurementKey(const QString& kind, const QDateTime& started) {
+    return kind + QLatin1Char(' ') +
+           started.toLocalTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+}
+
+// The family and address the journal holds for each measurement it recorded.
+QHash<QString, QJsonObject> JournalFamilies(const QString& journalPath) {
+    QHash<QString, QJsonObject> found;
+    for (const QJsonObject& o : ResultsJournal(journalPath).Read().records) {
+        const QString family = o.value(QStringLiteral("family")).toString();
+        const QDateTime started =
+            QDateTime::fromString(o.value(QStringLiteral("started")).toString(), Qt::ISODateWithMs);
+        if (family.isEmpty() || !started.isValid())
+            continue;
+        found.insert(MeasurementKey(o.value(QStringLiteral("kind")).toString(), started),
+                     {{QStringLiteral("family"), family},
+                      {QStringLiteral("address"), o.value(QStringLiteral("address")).toString()}});
+    }
+    return found;
+}
+
+QByteArray HistoryJsonWithFamilies(const QList<HistoryRecord>& records,
+                                   const QString& journalPath) {
+    const QHash<QString, QJsonObject> families = JournalFamilies(journalPath);
+    QJsonArray array;
+    for (const HistoryRecord& r : records) {
+        QJsonObject o = HistoryJsonObject(r);
+        const auto match = families.constFind(MeasurementKey(HistoryKindName(r.kind), r.started));
+        if (match != families.constEnd()) {
+            for (auto field = match->begin(); field != match->end(); ++field)
+                o.insert(field.key(), field.value());
+        }
+        array.append(o);
+    }
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+} // namespace
+
 HistoryExportResult ExportHistory(const QString& path, const QStringList& lines) {
+    return ExportHistory(path, lines, ResultsJournal::DefaultPath());
+}
+
+HistoryExportResult ExportHistory(const QString& path, const QStringList& lines,
+                                  const QString& journalPath) {
     HistoryExportResult result;
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix != QLatin1String("csv") && suffix != QLatin1String("json")) {
@@ -90,8 +138,9 @@ HistoryExportResult ExportHistory(const QString& path, const QStringList& lines)
     }
     const ParsedHistory parsed = ParseHistory(lines);
     result.skipped = parsed.skipped;
-    const QByteArray data =
-        suffix == QLatin1String("csv") ? HistoryCsv(parsed.records) : HistoryJson(parsed.records);
+    const QByteArray data = suffix == QLatin1String("csv")
+                                ? HistoryCsv(parsed.records)
+                                : HistoryJsonWithFamilies(parsed.records, journalPath);
     result.reason = WriteFileAtomically(path, std::string_view(data.constData(), data.size()));
     result.ok = result.reason.isEmpty();
     if (result.ok)

@@ -34,5 +34,9 @@ struct HistoryExportResult {
 };
 
 // Writes the lines that parse to `path` as CSV or JSON, chosen by its extension (.csv,
-// .json, any case). The file is replaced whole or not at all.
+// .json, any case). The file is replaced whole or not at all. The JSON's records also carry
+// "family" and "address" where the results journal has a measurement of the same kind that
+// started in the same second; the CSV keeps its columns.
 HistoryExportResult ExportHistory(const QString& path, const QStringList& lines);
+HistoryExportResult ExportHistory(const QString& path, const QStringList& lines,
+                                  const QString& journalPath);

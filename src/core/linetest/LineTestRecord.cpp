@@ -38,18 +38,23 @@ void GradeLineTest(LineTestResult* r) {
 }
 
 QJsonObject LineTestRecord(const LineTestResult& r) {
-    return {{QStringLiteral("kind"), QStringLiteral("line")},
-            {QStringLiteral("version"), 1},
-            {QStringLiteral("started"), r.started.toString(Qt::ISODateWithMs)},
-            {QStringLiteral("server"), r.server},
-            {QStringLiteral("connections"),
-             QJsonObject{{QStringLiteral("download"), r.download.connections},
-                         {QStringLiteral("upload"), r.upload.connections}}},
-            {QStringLiteral("download"), directionJson(r.download)},
-            {QStringLiteral("upload"), directionJson(r.upload)},
-            {QStringLiteral("idle_latency"), latencyJson(r.idleLatency)},
-            {QStringLiteral("rpm"), r.rpm},
-            {QStringLiteral("rpm_band"), r.rpmBand},
-            {QStringLiteral("grade"), r.grade},
-            {QStringLiteral("notes"), QJsonArray::fromStringList(r.notes)}};
+    QJsonObject record{{QStringLiteral("kind"), QStringLiteral("line")},
+                       {QStringLiteral("version"), 1},
+                       {QStringLiteral("started"), r.started.toString(Qt::ISODateWithMs)},
+                       {QStringLiteral("server"), r.server},
+                       {QStringLiteral("connections"),
+                        QJsonObject{{QStringLiteral("download"), r.download.connections},
+                                    {QStringLiteral("upload"), r.upload.connections}}},
+                       {QStringLiteral("download"), directionJson(r.download)},
+                       {QStringLiteral("upload"), directionJson(r.upload)},
+                       {QStringLiteral("idle_latency"), latencyJson(r.idleLatency)},
+                       {QStringLiteral("rpm"), r.rpm},
+                       {QStringLiteral("rpm_band"), r.rpmBand},
+                       {QStringLiteral("grade"), r.grade},
+                       {QStringLiteral("notes"), QJsonArray::fromStringList(r.notes)}};
+    if (!r.address.isEmpty()) {
+        record.insert(QStringLiteral("family"), QString::fromLatin1(AddressFamilyName(r.family)));
+        record.insert(QStringLiteral("address"), r.address);
+    }
+    return record;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/linetest/LineTestMath.h"
+#include "core/net/AddressFamily.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -33,7 +34,9 @@ struct LineDirection {
 
 struct LineTestResult {
     QDateTime started;
-    QString server; // "host:port"
+    QString server;  // "host:port"
+    QString address; // the server's, as the first answered request reached it; no brackets
+    AddressFamily family = AddressFamily::Ipv4;
     LineDirection download;
     LineDirection upload;
     LatencySummary idleLatency;

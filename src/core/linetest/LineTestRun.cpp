@@ -206,7 +206,10 @@ QString LineTestFailureText(const RunOutcome& o, const QString& authority) {
     default:
         break;
     }
-    const qsizetype colon = authority.lastIndexOf(u':');
+    // The port's colon comes after an IPv6 address's closing bracket.
+    const qsizetype colon = authority.lastIndexOf(u':') > authority.lastIndexOf(u']')
+                                ? authority.lastIndexOf(u':')
+                                : -1;
     const QString host = colon < 0 ? authority : authority.left(colon);
     const int port = colon < 0 ? 80 : authority.mid(colon + 1).toInt();
     const QString explained = ExplainNetworkError(o, host, port);
@@ -274,6 +277,12 @@ LineTestRun::Transfer* LineTestRun::NewTransfer(int role, const QString& path) {
     curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, t);
     curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &LineTestCallbacks::CloseSocket);
     curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, this);
+    // Auto unless a family was chosen: libcurl then tries the addresses in the system's order.
+    const AddressFamily family = m_server.FamilyOr(AddressFamily::Auto);
+    curl_easy_setopt(e, CURLOPT_IPRESOLVE,
+                     family == AddressFamily::Ipv4   ? CURL_IPRESOLVE_V4
+                     : family == AddressFamily::Ipv6 ? CURL_IPRESOLVE_V6
+                                                     : CURL_IPRESOLVE_WHATEVER);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Timings.requestTimeoutMs));
     if (role == DescriptorFetch) {
         // Only load connections are kept for reuse: their sockets are the ones counted.
@@ -352,6 +361,14 @@ void LineTestRun::ReadMessages() {
 void LineTestRun::Done(Transfer* t, int code) {
     long status = 0;
     curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
+    // The server's address as the first answered transfer reached it.
+    char* ip = nullptr;
+    if (code == CURLE_OK && m_result.address.isEmpty() &&
+        curl_easy_getinfo(t->easy, CURLINFO_PRIMARY_IP, &ip) == CURLE_OK && ip && *ip) {
+        m_result.address = QString::fromLatin1(ip);
+        m_result.family =
+            m_result.address.contains(u':') ? AddressFamily::Ipv6 : AddressFamily::Ipv4;
+    }
     switch (t->role) {
     case DescriptorFetch:
         DescriptorDone(t, code, status);

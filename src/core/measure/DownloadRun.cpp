@@ -1,6 +1,7 @@
 #include "core/measure/DownloadRun.h"
 
 #include "core/measure/RunResult.h"
+#include "core/measure/StartChecks.h"
 #include "core/net/Nmhttp.h"
 #include "core/platform/EventErrors.h"
 #include "core/platform/WindowTimer.h"
@@ -49,10 +50,6 @@ void DownloadRun::Start(const QString& startedText) {
     RequestRound();
 }
 
-void DownloadRun::SetFamily(AddressFamily family) {
-    NMHTTP1->Family = family;
-}
-
 void DownloadRun::Abort() {
     m_aborted = true;
     NMHTTP1->Abort();
@@ -95,8 +92,10 @@ void DownloadRun::RequestRound() {
     m_clock.StartRun();
     // Read below when the request fails: a length left from the round before is not this one's.
     NMHTTP1->ContentLength = 0;
+    const QString url = UrlSource ? UrlSource() : QString();
+    NMHTTP1->Family = DownloadFamily(url, Family);
     try {
-        NMHTTP1->Get(UrlSource ? UrlSource().toStdString() : std::string());
+        NMHTTP1->Get(url.toStdString());
     } catch (const std::exception& e) {
         if (m_aborted) {
             m_running = false;
@@ -129,6 +128,8 @@ void DownloadRun::Fail(RunOutcome outcome) {
 
 void DownloadRun::NMHTTP1Connect() {
     m_clock.Connected();
+    m_connectedFamily = NMHTTP1->ConnectedFamily();
+    m_connectedAddress = QString::fromStdString(NMHTTP1->GetRemoteIP());
     emit statusChanged(QStringLiteral("%1回目測定中").arg(m_roundIndex + 1));
     m_clock.StartTransfer();
 }
@@ -200,6 +201,8 @@ DownloadResult DownloadRun::Complete() {
         SetMark(1, &MarkReasons::tooSmall);
     r.mark = m_mark;
     r.reasons = m_reasons;
+    r.family = m_connectedFamily;
+    r.address = m_connectedAddress;
     r.historyLine = HistoryLine(MarkPrefix(m_mark) + r.host, m_startedText, r.connectText,
                                 r.bytesText, r.kbpsText, r.mbpsText);
     return r;

@@ -45,6 +45,9 @@ struct DownloadResult {
     MarkReasons reasons;
     bool tooSmall = false;
     QString historyLine;
+    // Where the last round connected: its family and the peer's address (no brackets).
+    AddressFamily family = AddressFamily::Ipv4;
+    QString address;
 };
 
 class DownloadRun final : public QObject {
@@ -60,12 +63,13 @@ public:
     // The URL, read at every round's request and at completion: later rounds fetch what
     // the source holds then.
     std::function<QString()> UrlSource;
+    // The family the rounds connect with (an IPv6 literal in the URL connects with IPv6 all
+    // the same): IPv4, the first address of the reply, unless one was chosen.
+    AddressFamily Family = AddressFamily::Ipv4;
 
     // Starts round 1; the URL has passed the start checks. startedText is the start's
     // date and time as the history line shows it.
     void Start(const QString& startedText);
-    // The family the next Start() connects with; IPv4 unless set.
-    void SetFamily(AddressFamily family);
     bool Running() const noexcept { return m_running; }
     // Ends a request under way at once; nothing more is reported for it.
     void Abort();
@@ -115,6 +119,8 @@ private:
     int m_mark = 0;
     MarkReasons m_reasons;
     QString m_startedText;
+    AddressFamily m_connectedFamily = AddressFamily::Ipv4;
+    QString m_connectedAddress;
     bool m_running = false;
     bool m_roundAnswered = false;
     bool m_aborted = false;

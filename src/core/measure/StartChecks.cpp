@@ -22,15 +22,14 @@ DownloadStartCheck CheckDownloadUrl(const QString& url) {
     if (hostPart.contains(QLatin1Char('@')))
         return {Refusal::UserInfo, QString(),
                 QStringLiteral("URLにユーザー名やパスワードは入れられません。")};
-    if (hostPart.startsWith(QLatin1Char('[')))
-        return {Refusal::Ipv6Literal, QString(),
-                QStringLiteral("IPv6アドレスのURLにはまだ対応していません。")};
-    const qsizetype colon = hostPart.indexOf(QLatin1Char(':'));
-    if (hostPart.left(colon).isEmpty())
+    const UrlAuthority authority = SplitUrlAuthority(hostPart.toStdString());
+    if (!authority.wellFormed)
+        return {Refusal::BadIpv6Literal, QString(), QString::fromUtf8(kUrlIpv6Refused)};
+    if (authority.host.empty())
         return {Refusal::NoHost, QString(), QStringLiteral("URLにホスト名がありません。")};
-    if (colon >= 0) {
+    if (authority.hasPort) {
         // Digits only: the client would read "-1" or "99999" as some other port.
-        const QString port = hostPart.mid(colon + 1);
+        const QString port = QString::fromStdString(authority.port);
         bool digits = !port.isEmpty() && port.size() <= 5;
         for (const QChar c : port)
             digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
@@ -40,4 +39,9 @@ DownloadStartCheck CheckDownloadUrl(const QString& url) {
                     QStringLiteral("ポート番号は1から65535までの数字で入れてください。")};
     }
     return {};
+}
+
+AddressFamily DownloadFamily(const QString& url, AddressFamily chosen) {
+    const QString rest = url.mid(7);
+    return rest.startsWith(QLatin1Char('[')) ? AddressFamily::Ipv6 : chosen;
 }

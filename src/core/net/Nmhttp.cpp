@@ -193,6 +193,38 @@ bool HasControlCharacter(std::string_view text) {
     });
 }
 
+UrlAuthority SplitUrlAuthority(std::string_view hostPart) {
+    UrlAuthority a;
+    if (hostPart.empty() || hostPart.front() != '[') {
+        const auto colon = hostPart.find(':');
+        a.host = std::string(hostPart.substr(0, colon));
+        if (colon != std::string_view::npos) {
+            a.hasPort = true;
+            a.port = std::string(hostPart.substr(colon + 1));
+        }
+        return a;
+    }
+    a.bracketed = true;
+    const auto close = hostPart.find(']');
+    if (close == std::string_view::npos) {
+        a.wellFormed = false;
+        a.host = std::string(hostPart.substr(1));
+        return a;
+    }
+    a.host = std::string(hostPart.substr(1, close - 1));
+    const std::string_view after = hostPart.substr(close + 1);
+    if (!after.empty()) {
+        a.hasPort = after.front() == ':';
+        a.port = std::string(after.substr(1));
+    }
+    a.wellFormed = (after.empty() || a.hasPort) && Ipv6Literal(a.host).has_value();
+    return a;
+}
+
+std::string BracketedHost(const std::string& host) {
+    return host.find(':') == std::string::npos ? host : "[" + host + "]";
+}
+
 TNMHTTP::TNMHTTP(QObject* parent)
     : TPowersock(parent) {}
 
@@ -346,7 +378,7 @@ void TNMHTTP::HTTPConnect() {
             if (ReplyCode <= 302 && !FollowableLocation(m_url))
                 throw ESockError("リダイレクト先に対応していません: " + Printable(m_url));
             if (m_url.find('/') == std::string::npos)
-                m_url = "http://" + Host + "/" + m_url;
+                m_url = "http://" + HostField() + "/" + m_url;
         }
         if (ReplyCode == 401 && OnAuthenticationNeeded)
             OnAuthenticationNeeded(this);
@@ -391,17 +423,29 @@ void TNMHTTP::ParseURL() {
         hostPart = NthWord(m_url, '/', 3);
     else if (m_url.front() != '/')
         hostPart = m_url.substr(0, m_url.find('/'));
-    if (const auto colon = hostPart.find(':'); colon != std::string::npos) {
-        Port = StrToInt(hostPart.substr(colon + 1));
-        hostPart.resize(colon);
+    const UrlAuthority authority = SplitUrlAuthority(hostPart);
+    // A bracket that does not hold an IPv6 address would go to the lookup as a name.
+    if (!authority.wellFormed)
+        throw Exception(kUrlIpv6Refused);
+    if (authority.hasPort)
+        Port = StrToInt(authority.port);
+    if (!authority.host.empty()) {
+        Host = authority.host;
+        if (authority.bracketed)
+            m_typedHost = hostPart;
     }
-    if (!hostPart.empty())
-        Host = hostPart;
 
     if (m_path.empty()) {
         m_path = "/";
         m_url += "/";
     }
+}
+
+std::string TNMHTTP::HostField() const {
+    if (Host.find(':') == std::string::npos)
+        return Host;
+    const UrlAuthority typed = SplitUrlAuthority(m_typedHost);
+    return typed.bracketed && typed.host == Host ? m_typedHost : BracketedHost(Host);
 }
 
 void TNMHTTP::AssembleHTTPHeader() {
@@ -415,9 +459,9 @@ void TNMHTTP::AssembleHTTPHeader() {
                       " HTTP/1.0");
     if (!Proxy.empty()) {
         m_headers.Add("Proxy-Connection: Keep-Alive");
-        m_headers.Add("Host: " + Host);
+        m_headers.Add("Host: " + HostField());
     }
-    m_headers.SetValue("Host", Host);
+    m_headers.SetValue("Host", HostField());
     m_headers.Add("Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff");
     m_headers.Add("Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript");
     const auto optional = [this](const char* name, const std::string& value) {

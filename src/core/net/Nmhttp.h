@@ -33,8 +33,24 @@ int NthPos(const std::string& text, char delimiter, int n);
 // A URL holding a control character is refused with this text: the URL goes into the
 // request line, where a CR or LF would start a header line of its own.
 inline constexpr char kUrlCharacterRefused[] = "URLに使えない文字が含まれています。";
+// A bracketed host that is not an IPv6 address ("[::1", "[example]", "[::1]x") is refused so.
+inline constexpr char kUrlIpv6Refused[] =
+    "URLのIPv6アドレスは http://[2001:db8::1]:8080/ のように角かっこで囲んでください。";
 // A byte below 0x20, or 0x7F.
 bool HasControlCharacter(std::string_view text);
+
+// A URL's host part ("host", "host:port", "[2001:db8::1]", "[::1]:8080") as the client reads it.
+struct UrlAuthority {
+    std::string host;       // an IPv6 literal without its brackets
+    std::string port;       // the text after the colon
+    bool hasPort = false;   // a colon follows the host
+    bool bracketed = false; // "[...]": an IPv6 literal
+    // False for a bracket form that is not "[IPv6 address]" with at most ":port" after it.
+    bool wellFormed = true;
+};
+UrlAuthority SplitUrlAuthority(std::string_view hostPart);
+// The host as a URL or a Host header carries it: an IPv6 address in brackets.
+std::string BracketedHost(const std::string& host);
 
 // Optional request header values; an empty one is left out.
 struct THeaderInfo {
@@ -102,7 +118,12 @@ private:
     void SendHTTP();
     void RemoveHeader();
 
+    // The Host header's value: the name or IPv4 address alone, an IPv6 literal as the URL
+    // typed it (brackets and port).
+    std::string HostField() const;
+
     std::string m_url;
+    std::string m_typedHost; // the last URL's bracketed host part, as typed
     std::string m_path;
     TExStringList m_headers;
     std::string m_location;

@@ -39,12 +39,28 @@ ServerAddressError parsePort(const QString& text, quint16* port) {
     return ServerAddressError::None;
 }
 
+// An IPv6 address, bare or in brackets (the dialog's host field may hold either): without them.
+std::optional<QString> ipv6Host(const QString& host) {
+    QString inner = host;
+    if (host.startsWith(QLatin1Char('['))) {
+        if (!host.endsWith(QLatin1Char(']')))
+            return std::nullopt;
+        inner = host.mid(1, host.size() - 2);
+    }
+    if (!Ipv6Literal(inner.toStdString()))
+        return std::nullopt;
+    return inner;
+}
+
+bool looksIpv6(const QString& host) {
+    return host.startsWith(QLatin1Char('[')) || host.contains(QLatin1Char(':'));
+}
+
 ServerAddressError checkHost(const QString& host) {
     if (host.isEmpty())
         return ServerAddressError::EmptyHost;
-    // A bracketed literal, or a bare one, which has more than one colon.
-    if (host.startsWith(QLatin1Char('[')) || host.count(QLatin1Char(':')) > 1)
-        return ServerAddressError::Ipv6Literal;
+    if (looksIpv6(host))
+        return ipv6Host(host) ? ServerAddressError::None : ServerAddressError::BadIpv6Literal;
     return validHost(host) ? ServerAddressError::None : ServerAddressError::BadHost;
 }
 } // namespace
@@ -56,7 +72,10 @@ MeasurementServer MeasurementServer::Default() {
 }
 
 QString MeasurementServer::Authority() const {
-    return port == 80 ? host : host + QLatin1Char(':') + QString::number(port);
+    const QString name = host.contains(QLatin1Char(':'))
+                             ? QString(QLatin1Char('[') + host + QLatin1Char(']'))
+                             : host;
+    return port == 80 ? name : name + QLatin1Char(':') + QString::number(port);
 }
 
 QString MeasurementServer::FileUrl(const QString& path) const {
@@ -74,8 +93,19 @@ bool MeasurementServer::Lacks(const QString& path) const {
 
 ServerAddressError ParseServerAddress(const QString& text, MeasurementServer* server) {
     const QString t = text.trimmed();
-    if (t.startsWith(QLatin1Char('[')) || t.count(QLatin1Char(':')) > 1)
-        return ServerAddressError::Ipv6Literal;
+    // "[v6]" or "[v6]:port"; a bare IPv6 address (more than one colon) has no port.
+    if (t.startsWith(QLatin1Char('['))) {
+        const qsizetype close = t.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return ServerAddressError::BadIpv6Literal;
+        const QString after = t.mid(close + 1);
+        if (!after.isEmpty() && !after.startsWith(QLatin1Char(':')))
+            return ServerAddressError::BadIpv6Literal;
+        return ParseServerFields(t.left(close + 1),
+                                 after.isEmpty() ? QStringLiteral("80") : after.mid(1), server);
+    }
+    if (t.count(QLatin1Char(':')) > 1)
+        return ParseServerFields(t, QStringLiteral("80"), server);
     const qsizetype colon = t.indexOf(QLatin1Char(':'));
     return ParseServerFields(colon < 0 ? t : t.left(colon),
                              colon < 0 ? QStringLiteral("80") : t.mid(colon + 1), server);
@@ -89,7 +119,8 @@ ServerAddressError ParseServerFields(const QString& host, const QString& port,
     quint16 p = 0;
     if (const ServerAddressError e = parsePort(port.trimmed(), &p); e != ServerAddressError::None)
         return e;
-    server->host = h.toLower();
+    const std::optional<QString> v6 = looksIpv6(h) ? ipv6Host(h) : std::nullopt;
+    server->host = (v6 ? *v6 : h).toLower();
     server->port = p;
     server->files.reset();
     return ServerAddressError::None;
@@ -103,8 +134,8 @@ QString ServerAddressErrorText(ServerAddressError error) {
         return QStringLiteral("サーバーのホスト名を入力してください。");
     case ServerAddressError::BadHost:
         return QStringLiteral("ホスト名には英数字、「-」と「.」だけが使えます。");
-    case ServerAddressError::Ipv6Literal:
-        return QStringLiteral("IPv6 のアドレスはまだ使えません。ホスト名か IPv4 のアドレスを"
+    case ServerAddressError::BadIpv6Literal:
+        return QStringLiteral("IPv6 のアドレスが正しくありません。[2001:db8::1]:8080 のように"
                               "入力してください。");
     case ServerAddressError::BadPort:
         return QStringLiteral("ポート番号には 1 から 65535 までの数字を入力してください。");

@@ -9,10 +9,11 @@
 #include <optional>
 
 // Why a "HOST[:PORT]" text, a host or a port was not taken.
-enum class ServerAddressError { None, EmptyHost, BadHost, Ipv6Literal, BadPort };
+// BadIpv6Literal: brackets or colons that do not make an IPv6 address ("[::1", "[::1]x", "1:2").
+enum class ServerAddressError { None, EmptyHost, BadHost, BadIpv6Literal, BadPort };
 
 struct MeasurementServer {
-    QString host;
+    QString host; // an IPv6 address without brackets
     quint16 port = 80;
     // The sample file paths the server's descriptor listed; none read means every preset is
     // offered, as the server may still have the files.
@@ -29,7 +30,7 @@ struct MeasurementServer {
     // The built-in server (the configured sample host).
     static MeasurementServer Default();
 
-    // "host:port", or the host alone for port 80, as it goes into a URL.
+    // "host:port", or the host alone for port 80, as it goes into a URL ("[::1]:8080").
     QString Authority() const;
     // "http://" + Authority() + path.
     QString FileUrl(const QString& path) const;

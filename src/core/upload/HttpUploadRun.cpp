@@ -258,6 +258,8 @@ void HttpUploadRun::Connected() {
     if (m_phase != Phase::Connecting)
         return;
     m_clock.Connected();
+    m_connectedFamily = Socket->Socket()->ConnectedFamily();
+    m_connectedAddress = QString::fromStdString(Socket->Socket()->RemoteAddressText());
     m_phase = Phase::Sending;
     emit statusChanged(QStringLiteral("%1回目測定中").arg(m_roundIndex + 1));
     RestartSilence();
@@ -422,6 +424,8 @@ void HttpUploadRun::Finish() {
     HttpUploadResult r;
     r.startedText = m_startedText;
     r.host = m_server.Authority();
+    r.family = m_connectedFamily;
+    r.address = m_connectedAddress;
     for (std::size_t i = 0; i < 5; ++i)
         r.rounds[i] = {m_bytes[i], m_speeds[i], m_connectTimes[i]};
     r.bytes = m_bytes[4];

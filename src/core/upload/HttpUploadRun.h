@@ -47,6 +47,9 @@ struct HttpUploadResult {
     int mark = 0;
     MarkReasons reasons;
     QString historyLine;
+    // Where the last round connected: its family and the peer's address (no brackets).
+    AddressFamily family = AddressFamily::Ipv4;
+    QString address;
 };
 
 // The request's head for a body of length bytes.
@@ -129,6 +132,8 @@ private:
     QString m_sinkPath;
     qint64 m_maxBytes = 0;
     QString m_startedText;
+    AddressFamily m_connectedFamily = AddressFamily::Ipv4;
+    QString m_connectedAddress;
     RunOutcome m_outcome;
     TransferClock m_clock;
     ServerDescriptorFetch* m_fetch = nullptr;

@@ -113,8 +113,10 @@ void UploadRun::Stop() {
     emit stopped();
 }
 
-void UploadRun::ClientSocket3Connect(QObject*, TCustomWinSocket*) {
+void UploadRun::ClientSocket3Connect(QObject*, TCustomWinSocket* Socket) {
     m_connectTimer.stop();
+    m_connectedFamily = Socket->ConnectedFamily();
+    m_connectedAddress = QString::fromStdString(Socket->RemoteAddressText());
     m_clock.Connected();
     emit statusChanged(QStringLiteral("SMTP通信中"));
     Smtp.Connected();
@@ -177,6 +179,8 @@ void UploadRun::ClientSocket3Disconnect(QObject*, TCustomWinSocket*) {
     if (!r.measured)
         EndingBecause(RunOutcome(r.connected ? RunEnd::CutShort : RunEnd::Unresolved));
     r.outcome = m_outcome;
+    r.family = m_connectedFamily;
+    r.address = m_connectedAddress;
     Smtp.Stop();
 
     // The ticks are milliseconds; the transfer time is taken at the same two moments from

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/measure/TransferClock.h"
+#include "core/net/AddressFamily.h"
 #include "core/net/ErrorExplanation.h"
 #include "core/upload/SmtpDialogue.h"
 
@@ -28,6 +29,9 @@ struct UploadResult {
     QString kbpsText; // empty unless measured
     QString mbpsText;
     QString historyLine; // empty unless measured
+    // Where the mail went: the connection's family and the server's address (no brackets).
+    AddressFamily family = AddressFamily::Ipv4;
+    QString address;
     RunOutcome outcome;
 };
 
@@ -102,4 +106,6 @@ private:
     RunOutcome m_outcome;
     QTimer m_connectTimer;
     QString m_startedText;
+    AddressFamily m_connectedFamily = AddressFamily::Ipv4;
+    QString m_connectedAddress;
 };

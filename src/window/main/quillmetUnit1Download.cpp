@@ -69,8 +69,9 @@ void TForm1::Button1Click() {
     SetStartEnabled(false);
     Label9->setText(QStringLiteral("JPEG"));
     SetStopEnabled(true);
-    // The timer's alternation chooses the family; any other run keeps the download's IPv4.
-    m_download->SetFamily(m_schedule->DueFamily().value_or(AddressFamily::Ipv4));
+    // The timer's alternation chooses the family where it is on; else the server settings'
+    // choice, and the download's IPv4 when there is none.
+    m_download->Family = m_schedule->DueFamily().value_or(m_server.FamilyOr(AddressFamily::Ipv4));
     m_download->Start(Edit6->text());
 }
 

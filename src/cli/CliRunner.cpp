@@ -1,6 +1,6 @@
 #include "cli/CliRunner.h"
 
-#include "core/history/MeasurementJournal.h"
+#include "core/history/MeasurementRecord.h"
 #include "core/history/ResultsJournal.h"
 #include "core/measure/DownloadRun.h"
 #include "core/measure/RunResult.h"
@@ -185,19 +185,16 @@ std::optional<AddressFamily> CliRunner::RunFamily(int run) const {
 }
 
 void CliRunner::Journal(const CliRecord& c) {
-    MeasuredEntry entry;
-    entry.kind = c.record.kind == HistoryKind::Download     ? QStringLiteral("download")
-                 : c.record.kind == HistoryKind::UploadHttp ? QStringLiteral("upload-http")
-                                                            : QStringLiteral("upload");
-    entry.started = c.record.started;
-    entry.server = c.record.kind == HistoryKind::Upload ? c.target : c.record.host;
-    entry.family = c.family;
-    entry.address = c.address;
-    entry.bytesPerSecond = c.bytesPerSecond;
-    entry.mark = c.record.mark;
+    const MeasurementKind kind = c.record.kind == HistoryKind::Download ? MeasurementKind::Download
+                                 : c.record.kind == HistoryKind::UploadHttp
+                                     ? MeasurementKind::UploadHttp
+                                     : MeasurementKind::Upload;
+    const QJsonObject record = MeasurementRecord(
+        kind, c.record.started, c.record.kind == HistoryKind::Upload ? c.target : c.record.host,
+        MeasuredPeer{c.family, c.address}, c.bytesPerSecond, c.record.mark);
     const ResultsJournal journal =
         JournalPath.isEmpty() ? ResultsJournal() : ResultsJournal(JournalPath);
-    if (const JournalAppend appended = journal.Append(MeasuredJournalRecord(entry)); !appended.ok())
+    if (const JournalAppend appended = journal.Append(record); !appended.ok())
         Err(QStringLiteral("測定結果の記録に追記できませんでした。%1").arg(appended.message));
 }
 

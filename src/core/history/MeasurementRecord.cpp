@@ -77,9 +77,11 @@ QString JournalServerOfUrl(const QString& url) {
 
 QJsonObject MeasurementRecord(MeasurementKind kind, const QDateTime& started, const QString& server,
                               const MeasuredPeer& peer, double bytesPerSecond, int mark) {
+    // A fixed offset: a local time is written without one.
+    const QDateTime at = started.toOffsetFromUtc(started.offsetFromUtc());
     return QJsonObject{{kKind, MeasurementKindName(kind)},
                        {QStringLiteral("version"), 1},
-                       {kStarted, started.toString(Qt::ISODateWithMs)},
+                       {kStarted, at.toString(Qt::ISODateWithMs)},
                        {kServer, server},
                        {kFamily, QString::fromLatin1(AddressFamilyName(peer.family))},
                        {kAddress, peer.address},

@@ -1,5 +1,6 @@
 #include "cli/CliOptions.h"
 
+#include "core/history/PrometheusFile.h"
 #include "core/server/MeasurementServer.h"
 #include "core/server/ServerSettings.h"
 
@@ -22,6 +23,7 @@ const QString kQuiet = QStringLiteral("quiet");
 const QString kServer = QStringLiteral("server");
 const QString kSize = QStringLiteral("size");
 const QString kLine = QStringLiteral("line");
+const QString kPrometheus = QStringLiteral("prometheus");
 
 // A whole decimal number from low to high, or nothing.
 bool boundedNumber(const QString& text, int low, int high, int* value) {
@@ -79,6 +81,7 @@ CliParse ParseCliArguments(const QStringList& arguments) {
         {kMaxTime, {}, QStringLiteral("SECONDS")},
         {kServer, {}, QStringLiteral("HOST[:PORT]")},
         {kSize, {}, QStringLiteral("SIZE")},
+        {kPrometheus, {}, QStringLiteral("FILE")},
         {{QStringLiteral("q"), kQuiet}, {}},
     });
     if (!parser.parse(arguments)) {
@@ -122,7 +125,8 @@ CliParse ParseCliArguments(const QStringList& arguments) {
     o.upload = parser.isSet(kUpload);
     o.appendHistory = parser.isSet(kAppend);
     o.quiet = parser.isSet(kQuiet);
-    for (const QString& name : {kRuns, kSmtp, kMail, kTimeout, kMaxTime, kServer, kSize}) {
+    for (const QString& name :
+         {kRuns, kSmtp, kMail, kTimeout, kMaxTime, kServer, kSize, kPrometheus}) {
         if (parser.values(name).size() > 1)
             return usage(QStringLiteral("--%1 は一度だけ指定してください").arg(name));
     }
@@ -142,6 +146,12 @@ CliParse ParseCliArguments(const QStringList& arguments) {
         !boundedNumber(parser.value(kMaxTime), 1, kMaxMaxTimeSeconds, &o.maxTimeSeconds))
         return usage(QStringLiteral("--max-time には 1 から %1 までの秒数を指定してください")
                          .arg(kMaxMaxTimeSeconds));
+    // Told now rather than after an hour's runs that measured for nobody.
+    if (parser.isSet(kPrometheus)) {
+        o.prometheus = parser.value(kPrometheus);
+        if (const QString bad = PrometheusPathProblem(o.prometheus); !bad.isEmpty())
+            return usage(QStringLiteral("--prometheus: ") + bad);
+    }
 
     const QStringList positional = parser.positionalArguments();
     if (parser.isSet(kLine)) {
@@ -278,6 +288,9 @@ QString CliHelpText() {
         "  --server HOST[:PORT]  --size、--upload-http と --line "
         "の測定サーバー（既定はウィンドウの\n"
         "                      「測定サーバーの設定」で選んだサーバー、ポートの既定は 80）\n"
+        "  --prometheus FILE   測定のたびに結果を node_exporter の textfile 形式で FILE に\n"
+        "                      書き出す（置き換えは一度に。失敗した測定では quillmet_up を 0 に\n"
+        "                      して、前の測定値を残す。FILE のフォルダーがなければ使い方の誤り）\n"
         "  -q, --quiet         端末への進行表示をしない\n"
         "  -h, --help          この説明を表示する\n"
         "  -v, --version       版を表示する\n"

@@ -40,6 +40,8 @@ struct CliOptions {
     Format format = Format::History;
     bool appendHistory = false;
     bool quiet = false;
+    // The node_exporter textfile rewritten after every run; empty: none.
+    QString prometheus;
 };
 
 struct CliParse {

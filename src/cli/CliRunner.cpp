@@ -1,5 +1,6 @@
 #include "cli/CliRunner.h"
 
+#include "core/history/PrometheusFile.h"
 #include "core/measure/DownloadRun.h"
 #include "core/measure/RunResult.h"
 #include "core/measure/StartChecks.h"
@@ -194,6 +195,7 @@ int CliRunner::Measure() {
         ClearProgress();
         if (m_signal)
             break;
+        WritePrometheus(code == ExitMeasured ? &record : nullptr);
         if (code != ExitMeasured) {
             lastFailure = code;
             if (runs > 1 && !PrintFailure(code))
@@ -523,6 +525,33 @@ bool CliRunner::PrintFailure(int code) {
         return Emit(FailureCsvLine(failure));
     }
     return false;
+}
+
+void CliRunner::WritePrometheus(const CliRecord* measured) {
+    if (m_options.prometheus.isEmpty())
+        return;
+    PrometheusRun run;
+    if (measured) {
+        const HistoryRecord& r = measured->record;
+        // 1 kbps is 1,024 bits per second.
+        run = PrometheusRunFromRecord({
+            {QStringLiteral("kind"), HistoryKindName(r.kind)},
+            {QStringLiteral("started"), m_started.toString(Qt::ISODateWithMs)},
+            {QStringLiteral("server"), r.kind == HistoryKind::Upload ? measured->target : r.host},
+            {QStringLiteral("bytes_per_s"), r.kbps * 1024.0 / 8.0},
+            {QStringLiteral("connect_ms"), double(r.connectMs)},
+        });
+    } else {
+        run.kind = HistoryKindName(m_options.upload       ? HistoryKind::Upload
+                                   : m_options.uploadHttp ? HistoryKind::UploadHttp
+                                                          : HistoryKind::Download);
+        run.server = m_options.upload ? m_options.smtp : Target();
+        run.started = m_started;
+    }
+    // The run's own record and exit code stand; the file's trouble is only told (not through
+    // Message, whose text a failed run's record carries).
+    if (const QString error = WritePrometheusFile(m_options.prometheus, run); !error.isEmpty())
+        Err(error);
 }
 
 bool CliRunner::Emit(const QByteArray& bytes) {

@@ -111,11 +111,12 @@ QString number(double value) {
     return QString::number(value, 'f', QLocale::FloatingPointShortest);
 }
 
-std::optional<double> jsonNumber(const QJsonObject& o, const char* name, double scale = 1.0) {
+// divisor: 1000 for milliseconds; a division, so that 23.1 ms is 0.0231 s to the last digit.
+std::optional<double> jsonNumber(const QJsonObject& o, const char* name, double divisor = 1.0) {
     const QJsonValue v = o.value(QLatin1String(name));
     if (!v.isDouble() || !std::isfinite(v.toDouble()))
         return std::nullopt;
-    return v.toDouble() * scale;
+    return v.toDouble() / divisor;
 }
 
 struct Sample {
@@ -196,11 +197,11 @@ PrometheusRun PrometheusRunFromRecord(const QJsonObject& record) {
         run.downloadBytesPerSecond = jsonNumber(down, "bytes_per_s");
         run.uploadBytesPerSecond = jsonNumber(up, "bytes_per_s");
         run.idleLatencySeconds =
-            jsonNumber(record.value(QLatin1String("idle_latency")).toObject(), "median_ms", 1e-3);
+            jsonNumber(record.value(QLatin1String("idle_latency")).toObject(), "median_ms", 1000.0);
         run.loadedDownLatencySeconds =
-            jsonNumber(down.value(QLatin1String("latency")).toObject(), "median_ms", 1e-3);
+            jsonNumber(down.value(QLatin1String("latency")).toObject(), "median_ms", 1000.0);
         run.loadedUpLatencySeconds =
-            jsonNumber(up.value(QLatin1String("latency")).toObject(), "median_ms", 1e-3);
+            jsonNumber(up.value(QLatin1String("latency")).toObject(), "median_ms", 1000.0);
         run.rpm = jsonNumber(record, "rpm");
         return run;
     }
@@ -209,7 +210,7 @@ PrometheusRun PrometheusRunFromRecord(const QJsonObject& record) {
         run.downloadBytesPerSecond = speed;
     else
         run.uploadBytesPerSecond = speed;
-    run.connectSeconds = jsonNumber(record, "connect_ms", 1e-3);
+    run.connectSeconds = jsonNumber(record, "connect_ms", 1000.0);
     return run;
 }
 

@@ -1,98 +1,60 @@
-// A reader of the Prometheus text format written for the tests, apart from the program's own:
-// samples by name and labels, and what is wrong with the text as the textfile collector
-// would see it.
+// A reader of the Prometheus text format apart from the program's own: the samples, and what
+// the textfile collector would refuse (no final LF, a line that is no sample, no TYPE first).
 #pragma once
 
 #include <QHash>
-#include <QList>
 #include <QRegularExpression>
-#include <QString>
 #include <QStringList>
 
-struct PromSample {
-    QString name;
-    QHash<QString, QString> labels;
-    QString value; // as written
-};
-
 struct PromText {
-    QList<PromSample> samples;
+    QList<std::pair<QHash<QString, QString>, QString>> samples; // labels with __name__, value
     QStringList problems;
 
-    // The value of the one sample of name whose labels include these; empty when none.
-    QString value(const QString& name, const QHash<QString, QString>& labels) const {
-        for (const PromSample& s : samples) {
-            bool match = s.name == name;
-            for (auto it = labels.begin(); match && it != labels.end(); ++it)
-                match = s.labels.value(it.key()) == it.value();
-            if (match)
-                return s.value;
+    // The value of the sample of name whose labels include these; empty when none.
+    QString value(const QString& name, QHash<QString, QString> labels) const {
+        labels.insert(QStringLiteral("__name__"), name);
+        for (const auto& [have, value] : samples) {
+            if (std::all_of(labels.keyValueBegin(), labels.keyValueEnd(),
+                            [&](auto kv) { return have.value(kv.first) == kv.second; }))
+                return value;
         }
         return {};
     }
 };
 
 inline PromText ParsePromText(const QString& text) {
-    static const QRegularExpression sampleLine(
-        QStringLiteral(R"(^([a-zA-Z_:][a-zA-Z0-9_:]*)(?:\{(.*)\})? ([^ ]+)$)"));
-    static const QRegularExpression label(
-        QStringLiteral(R"(^([a-zA-Z_][a-zA-Z0-9_]*)="((?:[^"\\]|\\[\\"n])*)\",?)"));
-    static const QRegularExpression comment(
-        QStringLiteral(R"(^# (HELP|TYPE) ([a-zA-Z_:][a-zA-Z0-9_:]*) (.*)$)"));
+    static const QRegularExpression sample(
+        QStringLiteral("^([a-z_]+)\\{((?:[a-z_]+=\"(?:[^\"\\\\]|\\\\[\\\\\"n])*\",?)*)\\} "
+                       "(-?[0-9.]+(?:e[-+][0-9]+)?)$"));
+    static const QRegularExpression label(QStringLiteral("([a-z_]+)=\"((?:[^\"\\\\]|\\\\.)*)\""));
     PromText out;
-    if (!text.endsWith(QLatin1Char('\n')))
+    if (!text.endsWith(u'\n'))
         out.problems << QStringLiteral("no final line feed");
-    QHash<QString, QString> types;
-    QStringList seenNames;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (qsizetype n = 0; n + 1 < lines.size(); ++n) {
-        const QString& line = lines[n];
-        if (const auto c = comment.match(line); c.hasMatch()) {
-            if (c.captured(1) == QLatin1String("TYPE")) {
-                if (types.contains(c.captured(2)) || seenNames.contains(c.captured(2)))
-                    out.problems << QStringLiteral("TYPE again or after samples: ") + line;
-                types.insert(c.captured(2), c.captured(3));
-            }
+    QStringList typed;
+    for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts)) {
+        if (line.startsWith(QLatin1String("# TYPE ")))
+            typed << line.section(u' ', 2, 2);
+        if (line.startsWith(u'#'))
+            continue;
+        const auto m = sample.match(line);
+        if (!m.hasMatch() || !typed.contains(m.captured(1))) {
+            out.problems << line;
             continue;
         }
-        const auto m = sampleLine.match(line);
-        if (!m.hasMatch()) {
-            out.problems << QStringLiteral("not a sample: ") + line;
-            continue;
-        }
-        PromSample s;
-        s.name = m.captured(1);
-        s.value = m.captured(3);
-        QString rest = m.captured(2);
-        while (!rest.isEmpty()) {
-            const auto l = label.match(rest);
-            if (!l.hasMatch()) {
-                out.problems << QStringLiteral("bad labels: ") + line;
-                break;
-            }
-            const QString escaped = l.captured(2);
+        QHash<QString, QString> labels{{QStringLiteral("__name__"), m.captured(1)}};
+        for (auto it = label.globalMatch(m.captured(2)); it.hasNext();) {
+            const auto l = it.next();
             QString value;
+            const QString escaped = l.captured(2);
             for (qsizetype i = 0; i < escaped.size(); ++i) {
-                if (escaped[i] == QLatin1Char('\\') && ++i < escaped.size())
-                    value += escaped[i] == QLatin1Char('n') ? QChar(u'\n') : escaped[i];
+                if (escaped[i] == u'\\' && ++i < escaped.size())
+                    value += escaped[i] == u'n' ? QChar(u'\n') : escaped[i];
                 else
                     value += escaped[i];
             }
-            s.labels.insert(l.captured(1), value);
-            rest = rest.mid(l.capturedLength());
+            labels.insert(l.captured(1), value);
         }
-        bool number = false;
-        s.value.toDouble(&number);
-        if (!number)
-            out.problems << QStringLiteral("not a number: ") + line;
-        if (!types.contains(s.name))
-            out.problems << QStringLiteral("no TYPE before: ") + line;
-        // A name's samples are one block.
-        if (!seenNames.isEmpty() && seenNames.back() != s.name && seenNames.contains(s.name))
-            out.problems << QStringLiteral("samples of a name apart: ") + line;
-        if (seenNames.isEmpty() || seenNames.back() != s.name)
-            seenNames << s.name;
-        out.samples << s;
+        out.samples.append({labels, m.captured(3)});
     }
     return out;
 }

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QSaveFile>
 #include <algorithm>
 #include <cmath>
@@ -106,12 +105,13 @@ QString escapedLabel(const QString& value) {
     return out;
 }
 
-// Plain decimals, as short as reads back to the same double: no exponent for a timestamp.
+// 15 significant digits: what the records hold (23.1 ms) comes out as written (0.0231 s,
+// not 0.023100000000000002), and a timestamp keeps its milliseconds without an exponent.
 QString number(double value) {
-    return QString::number(value, 'f', QLocale::FloatingPointShortest);
+    return QString::number(value, 'g', 15);
 }
 
-// divisor: 1000 for milliseconds; a division, so that 23.1 ms is 0.0231 s to the last digit.
+// divisor: 1000 for milliseconds.
 std::optional<double> jsonNumber(const QJsonObject& o, const char* name, double divisor = 1.0) {
     const QJsonValue v = o.value(QLatin1String(name));
     if (!v.isDouble() || !std::isfinite(v.toDouble()))

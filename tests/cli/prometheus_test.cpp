@@ -1,12 +1,10 @@
 // quillmet-cli --prometheus: a good download from the sample host, then the same URL once the
-// host has stopped, and a file whose folder is not there.
+// host has stopped.
 #include "cli/CliOptions.h"
 #include "cli/CliProcess.h"
 #include "support/PromText.h"
 #include "support/SampleHostScript.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -17,10 +15,6 @@ QString binaryDir() {
     return qEnvironmentVariable("QM_BINARY_DIR");
 }
 
-QString read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
 } // namespace
 
 class CliPrometheusTest final : public QObject {
@@ -39,7 +33,7 @@ private slots:
             dir.path(), {QStringLiteral("--json"), QStringLiteral("--prometheus"), prom, url});
         QCOMPARE(host.Run(QStringLiteral("stop")), 0);
         QVERIFY2(good.exitCode == ExitMeasured, qPrintable(Describe(good)));
-        const QString goodText = read(prom);
+        const QString goodText = ReadPromFile(prom);
         qInfo("after a good run:\n%s", qPrintable(goodText));
         const PromText p = ParsePromText(goodText);
         QVERIFY2(p.problems.isEmpty(), qPrintable(p.problems.join(u'\n')));
@@ -56,7 +50,7 @@ private slots:
         const CliResult refused = RunCli(
             dir.path(), {QStringLiteral("--prometheus"), prom, QStringLiteral("--timeout=5"), url});
         QVERIFY2(refused.exitCode == ExitNetwork, qPrintable(Describe(refused)));
-        const QString refusedText = read(prom);
+        const QString refusedText = ReadPromFile(prom);
         qInfo("after a refused run:\n%s", qPrintable(refusedText));
         const PromText q = ParsePromText(refusedText);
         QCOMPARE(q.value("quillmet_up", key), QStringLiteral("0"));
@@ -66,18 +60,6 @@ private slots:
         QVERIFY(q.value("quillmet_last_run_timestamp_seconds", key).toDouble() >
                 p.value("quillmet_last_run_timestamp_seconds", key).toDouble());
         QCOMPARE(q.samples.size(), p.samples.size());
-    }
-
-    void aFolderThatIsNotThereIsAUsageError() {
-        QTemporaryDir dir;
-        const QString prom = dir.filePath(QStringLiteral("no/such/quillmet.prom"));
-        const CliResult r = RunCli(dir.path(), {QStringLiteral("--prometheus"), prom,
-                                                QStringLiteral("http://127.0.0.1:9/x.jpg")});
-        QCOMPARE(r.exitCode, int(ExitUsage));
-        QVERIFY2(r.err.contains(QStringLiteral("--prometheus: フォルダー %1 がありません")
-                                    .arg(dir.filePath(QStringLiteral("no/such")))),
-                 qPrintable(r.err));
-        QVERIFY(!QFileInfo::exists(prom));
     }
 };
 

@@ -1,9 +1,8 @@
-// The node_exporter textfile: what known records become, what a failed run keeps, and a
-// reader that never catches the file half written.
+// The node_exporter textfile: what known records become, and a reader that never catches the
+// file half written.
 #include "core/history/PrometheusFile.h"
 #include "support/PromText.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,11 +10,6 @@
 #include <thread>
 
 namespace {
-QString read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
 PrometheusRun run(const char* json, const QString& server = {}) {
     QJsonObject o = QJsonDocument::fromJson(json).object();
     if (!server.isEmpty())
@@ -43,7 +37,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("q.prom"));
         QCOMPARE(WritePrometheusFile(path, run(kLine)), QString());
         QCOMPARE(WritePrometheusFile(path, run(kDownload, kOdd)), QString());
-        const QString text = read(path);
+        const QString text = ReadPromFile(path);
         const PromText p = ParsePromText(text);
         QVERIFY2(p.problems.isEmpty(), qPrintable(p.problems.join(u'\n')));
         const QHash<QString, QString> line{
@@ -70,43 +64,16 @@ private slots:
         QVERIFY(!text.contains(QStringLiteral("me@")));
     }
 
-    // A failed run on 自動 knows no family: every family of its server goes down, figures kept.
-    void aFailedRunOfUnknownFamily() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("q.prom"));
-        PrometheusRun v6 = run(kDownload, kOdd);
-        v6.family = QStringLiteral("ipv6");
-        QCOMPARE(WritePrometheusFile(path, run(kDownload, kOdd)), QString());
-        QCOMPARE(WritePrometheusFile(path, v6), QString());
-        const PromText before = ParsePromText(read(path));
-        PrometheusRun failed = v6;
-        failed.measured = false;
-        failed.family.clear();
-        failed.started = v6.started.addSecs(3600);
-        QCOMPARE(WritePrometheusFile(path, failed), QString());
-        const PromText after = ParsePromText(read(path));
-        QCOMPARE(after.samples.size(), before.samples.size());
-        for (const char* family : {"ipv4", "ipv6"}) {
-            QCOMPARE(after.value("quillmet_up", {{"family", family}}), QStringLiteral("0"));
-            QCOMPARE(after.value("quillmet_last_run_timestamp_seconds", {{"family", family}}),
-                     QStringLiteral("1796814000.5"));
-            for (const char* kept :
-                 {"quillmet_download_bytes_per_second", "quillmet_last_success_timestamp_seconds"})
-                QCOMPARE(after.value(kept, {{"family", family}}),
-                         before.value(kept, {{"family", family}}));
-        }
-    }
-
     void aReaderNeverSeesAPartialFile() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("q.prom"));
         QCOMPARE(WritePrometheusFile(path, run(kLine)), QString());
-        const qsizetype whole = ParsePromText(read(path)).samples.size();
+        const qsizetype whole = ParsePromText(ReadPromFile(path)).samples.size();
         std::atomic<bool> done{false};
         std::atomic<int> reads{0}, torn{0};
         std::thread reader([&] {
             for (; !done; ++reads) {
-                const PromText p = ParsePromText(read(path));
+                const PromText p = ParsePromText(ReadPromFile(path));
                 torn += !p.problems.isEmpty() || p.samples.size() != whole;
             }
         });

@@ -2,6 +2,7 @@
 // the textfile collector would refuse (no final LF, a line that is no sample, no TYPE first).
 #pragma once
 
+#include <QFile>
 #include <QHash>
 #include <QRegularExpression>
 #include <QStringList>
@@ -21,6 +22,11 @@ struct PromText {
         return {};
     }
 };
+
+inline QString ReadPromFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
 
 inline PromText ParsePromText(const QString& text) {
     static const QRegularExpression sample(

@@ -215,6 +215,9 @@ PrometheusRun PrometheusRunFromRecord(const QJsonObject& record) {
 }
 
 void ApplyPrometheusRun(QList<PrometheusSeries>* series, const PrometheusRun& given) {
+    // A record without its kind or start names no series and no time.
+    if (given.kind.isEmpty() || !given.started.isValid())
+        return;
     PrometheusRun run = given;
     run.server = serverLabel(run.server);
     const double when = double(run.started.toMSecsSinceEpoch()) / 1000.0;

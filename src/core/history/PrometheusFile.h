@@ -42,7 +42,7 @@ struct PrometheusSeries {
 // The series after run: a good run replaces its series' figures; a failed one keeps them and
 // only marks the series down. A failed run whose family is not known marks every family of
 // its kind and server (the one 自動 chose is among them), and a good run replaces such a
-// placeholder of unknown family.
+// placeholder of unknown family. A run without kind or start changes nothing.
 void ApplyPrometheusRun(QList<PrometheusSeries>* series, const PrometheusRun& run);
 
 // The exposition text: # HELP and # TYPE once per metric, its samples after, ordered by

@@ -1,6 +1,7 @@
 #include "cli/CliLineTest.h"
 
 #include "cli/CliOutput.h"
+#include "core/history/PrometheusFile.h"
 #include "core/history/ResultsJournal.h"
 #include "core/linetest/LineTestRun.h"
 #include "core/net/ErrorExplanation.h"
@@ -114,6 +115,7 @@ int CliLineTest::Measure() {
         const int code = MeasureOnce();
         if (m_signal)
             break;
+        WritePrometheus(code);
         if (code == ExitOutput)
             return code;
         if (code != ExitMeasured) {
@@ -139,6 +141,7 @@ int CliLineTest::MeasureOnce() {
     m_finished = false;
     m_code = ExitMeasured;
     m_lastMessage.clear();
+    m_record = QJsonObject();
     m_started = QDateTime::currentDateTime();
     m_bound.start();
     m_run->Start(m_server);
@@ -186,14 +189,32 @@ bool CliLineTest::Emit(const QByteArray& bytes) {
     return false;
 }
 
+void CliLineTest::WritePrometheus(int code) {
+    if (m_options.prometheus.isEmpty())
+        return;
+    // A record that could not be printed was measured all the same.
+    PrometheusRun run;
+    if (code == ExitMeasured || code == ExitOutput) {
+        run = PrometheusRunFromRecord(m_record);
+    } else {
+        run.kind = QStringLiteral("line");
+        run.server = m_server.Authority();
+        run.started = m_started;
+        if (m_server.family && *m_server.family != AddressFamily::Auto)
+            run.family = QString::fromLatin1(AddressFamilyName(*m_server.family));
+    }
+    if (const QString error = WritePrometheusFile(m_options.prometheus, run); !error.isEmpty())
+        Err(error);
+}
+
 void CliLineTest::OnCompleted(const LineTestResult& r) {
-    const QJsonObject record = LineTestRecord(r);
-    const QByteArray bytes = m_options.format == CliOptions::Format::Json
-                                 ? QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n'
-                                 : LineTestSummaryText(r).toUtf8();
+    m_record = LineTestRecord(r);
     // A journal that cannot take the record is told; the test stands.
-    if (const JournalAppend appended = ResultsJournal().Append(record); !appended.ok())
+    if (const JournalAppend appended = ResultsJournal().Append(m_record); !appended.ok())
         Err(QStringLiteral("測定結果の記録に追記できませんでした。%1").arg(appended.message));
+    const QByteArray bytes = m_options.format == CliOptions::Format::Json
+                                 ? QJsonDocument(m_record).toJson(QJsonDocument::Compact) + '\n'
+                                 : LineTestSummaryText(r).toUtf8();
     Finish(ExitMeasured);
     if (!Emit(bytes))
         m_code = ExitOutput;

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -48,6 +49,8 @@ private:
     bool Emit(const QByteArray& bytes);
     void OnCompleted(const LineTestResult& result);
     void OnFailed(const RunOutcome& outcome);
+    // --prometheus: the run's record, or its failure, into the file.
+    void WritePrometheus(int code);
 
     CliOptions m_options;
     MeasurementServer m_server;
@@ -55,6 +58,7 @@ private:
     QEventLoop* m_loop = nullptr;
     QTimer m_bound; // --timeout: the whole test's
     QDateTime m_started;
+    QJsonObject m_record; // the last completed test's
     QString m_lastMessage;
     bool m_finished = false;
     bool m_progressShown = false;

@@ -1,5 +1,6 @@
 #include "cli/CliOptions.h"
 
+#include "core/history/PrometheusFile.h"
 #include "core/server/MeasurementServer.h"
 #include "core/server/ServerSettings.h"
 
@@ -25,6 +26,7 @@ const QString kLine = QStringLiteral("line");
 const QString kFamily = QStringLiteral("family");
 const QString kIpv4 = QStringLiteral("4");
 const QString kIpv6 = QStringLiteral("6");
+const QString kPrometheus = QStringLiteral("prometheus");
 
 // A whole decimal number from low to high, or nothing.
 bool boundedNumber(const QString& text, int low, int high, int* value) {
@@ -82,6 +84,7 @@ CliParse ParseCliArguments(const QStringList& arguments) {
         {kMaxTime, {}, QStringLiteral("SECONDS")},
         {kServer, {}, QStringLiteral("HOST[:PORT]")},
         {kSize, {}, QStringLiteral("SIZE")},
+        {kPrometheus, {}, QStringLiteral("FILE")},
         {{QStringLiteral("q"), kQuiet}, {}},
         {kIpv4, {}},
         {kIpv6, {}},
@@ -128,7 +131,8 @@ CliParse ParseCliArguments(const QStringList& arguments) {
     o.upload = parser.isSet(kUpload);
     o.appendHistory = parser.isSet(kAppend);
     o.quiet = parser.isSet(kQuiet);
-    for (const QString& name : {kRuns, kSmtp, kMail, kTimeout, kMaxTime, kServer, kSize, kFamily}) {
+    for (const QString& name :
+         {kRuns, kSmtp, kMail, kTimeout, kMaxTime, kServer, kSize, kFamily, kPrometheus}) {
         if (parser.values(name).size() > 1)
             return usage(QStringLiteral("--%1 は一度だけ指定してください").arg(name));
     }
@@ -148,6 +152,12 @@ CliParse ParseCliArguments(const QStringList& arguments) {
         !boundedNumber(parser.value(kMaxTime), 1, kMaxMaxTimeSeconds, &o.maxTimeSeconds))
         return usage(QStringLiteral("--max-time には 1 から %1 までの秒数を指定してください")
                          .arg(kMaxMaxTimeSeconds));
+    // Told now rather than after an hour's runs that measured for nobody.
+    if (parser.isSet(kPrometheus)) {
+        o.prometheus = parser.value(kPrometheus);
+        if (const QString bad = PrometheusPathProblem(o.prometheus); !bad.isEmpty())
+            return usage(QStringLiteral("--prometheus: ") + bad);
+    }
 
     if (int(parser.isSet(kIpv4)) + int(parser.isSet(kIpv6)) + int(parser.isSet(kFamily)) > 1)
         return usage(QStringLiteral("-4、-6 と --family はどれか一つだけ指定してください"));
@@ -318,6 +328,9 @@ QString CliHelpText() {
         "                      選んでいなければダウンロードは IPv4、ほかは auto。URL が\n"
         "                      [2001:db8::1] のような IPv6 アドレスなら IPv6。--upload には\n"
         "                      使えない\n"
+        "  --prometheus FILE   測定のたびに結果を node_exporter の textfile 形式で FILE に\n"
+        "                      書き出す（置き換えは一度に。失敗した測定では quillmet_up を 0 に\n"
+        "                      して、前の測定値を残す。FILE のフォルダーがなければ使い方の誤り）\n"
         "  -q, --quiet         端末への進行表示をしない\n"
         "  -h, --help          この説明を表示する\n"
         "  -v, --version       版を表示する\n"

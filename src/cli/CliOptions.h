@@ -45,6 +45,8 @@ struct CliOptions {
     // bothFamilies: each run is a pair, IPv4 then IPv6, one record each.
     std::optional<AddressFamily> family;
     bool bothFamilies = false;
+    // The node_exporter textfile rewritten after every run; empty: none.
+    QString prometheus;
 };
 
 struct CliParse {

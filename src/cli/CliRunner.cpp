@@ -1,6 +1,7 @@
 #include "cli/CliRunner.h"
 
 #include "core/history/MeasurementRecord.h"
+#include "core/history/PrometheusFile.h"
 #include "core/history/ResultsJournal.h"
 #include "core/measure/DownloadRun.h"
 #include "core/measure/RunResult.h"
@@ -217,6 +218,7 @@ int CliRunner::Measure() {
         ClearProgress();
         if (m_signal)
             break;
+        WritePrometheus(code == ExitMeasured ? &record : nullptr);
         if (code != ExitMeasured) {
             lastFailure = code;
             if (runs > 1 && !PrintFailure(code))
@@ -564,6 +566,38 @@ bool CliRunner::PrintFailure(int code) {
         return Emit(FailureCsvLine(failure));
     }
     return false;
+}
+
+void CliRunner::WritePrometheus(const CliRecord* measured) {
+    if (m_options.prometheus.isEmpty())
+        return;
+    PrometheusRun run;
+    if (measured) {
+        const HistoryRecord& r = measured->record;
+        // 1 kbps is 1,024 bits per second.
+        run = PrometheusRunFromRecord({
+            {QStringLiteral("kind"), HistoryKindName(r.kind)},
+            {QStringLiteral("started"), m_started.toString(Qt::ISODateWithMs)},
+            {QStringLiteral("server"), r.kind == HistoryKind::Upload ? measured->target : r.host},
+            {QStringLiteral("bytes_per_s"), r.kbps * 1024.0 / 8.0},
+            {QStringLiteral("connect_ms"), double(r.connectMs)},
+            {QStringLiteral("family"), QString::fromLatin1(AddressFamilyName(measured->family))},
+        });
+    } else {
+        run.kind = HistoryKindName(m_options.upload       ? HistoryKind::Upload
+                                   : m_options.uploadHttp ? HistoryKind::UploadHttp
+                                                          : HistoryKind::Download);
+        run.server = m_options.upload ? m_options.smtp : Target();
+        run.started = m_started;
+        // The family the run was to use; 自動 that never connected names none.
+        if (const std::optional<AddressFamily> family = RunFamily(m_run);
+            family && *family != AddressFamily::Auto)
+            run.family = QString::fromLatin1(AddressFamilyName(*family));
+    }
+    // The run's own record and exit code stand; the file's trouble is only told (not through
+    // Message, whose text a failed run's record carries).
+    if (const QString error = WritePrometheusFile(m_options.prometheus, run); !error.isEmpty())
+        Err(error);
 }
 
 bool CliRunner::Emit(const QByteArray& bytes) {

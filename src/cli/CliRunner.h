@@ -68,6 +68,8 @@ private:
     bool Emit(const QByteArray& bytes);
     // A failed run's record in a series (--json, --csv).
     bool PrintFailure(int code);
+    // --prometheus: the run's figures, or (null) its failure, into the file.
+    void WritePrometheus(const CliRecord* measured);
     void Progress();
     void ClearProgress();
     void Message(const QString& text);

@@ -62,6 +62,11 @@ private slots:
             << "--upload --smtp mx --mail a@b --runs 2" << Outcome::Usage << "--runs";
         QTest::newRow("runs twice")
             << "--runs 2 --runs 3 http://h/a.jpg" << Outcome::Usage << "一度だけ";
+        QTest::newRow("prometheus folder missing")
+            << "--prometheus /no/such/q.prom http://h/a.jpg" << Outcome::Usage
+            << "フォルダー /no/such がありません";
+        QTest::newRow("prometheus a folder")
+            << "--prometheus / http://h/a.jpg" << Outcome::Usage << "/ はフォルダーです";
         QTest::newRow("preset") << "--server example.net:8080 --size 4m" << Outcome::Run << "";
         QTest::newRow("url and size")
             << "--size 4M http://h/a.jpg" << Outcome::Usage << "URL と --size は同時に";

@@ -1,5 +1,7 @@
 #include "core/history/LineTestPoints.h"
 
+#include "core/history/MeasurementRecord.h"
+
 #include "core/measure/NumberFormat.h"
 #include "core/measure/RunResult.h"
 
@@ -9,13 +11,7 @@
 namespace {
 
 std::optional<double> speedOf(const QJsonObject& record, const QString& phase) {
-    const QJsonValue value = record.value(phase).toObject().value(QStringLiteral("bytes_per_s"));
-    if (!value.isDouble())
-        return std::nullopt;
-    const double bytes = value.toDouble();
-    if (!std::isfinite(bytes) || bytes < 0)
-        return std::nullopt;
-    return bytes;
+    return JournalSpeed(record.value(phase).toObject().value(QStringLiteral("bytes_per_s")));
 }
 
 } // namespace

@@ -26,15 +26,6 @@ std::optional<MeasurementKind> kindOf(const QString& name) {
     return std::nullopt;
 }
 
-std::optional<double> speedOf(const QJsonValue& value) {
-    if (!value.isDouble())
-        return std::nullopt;
-    const double bytes = value.toDouble();
-    if (!std::isfinite(bytes) || bytes < 0)
-        return std::nullopt;
-    return bytes;
-}
-
 // Only the two families a connection can have; "auto" is a choice, not a measurement.
 std::optional<AddressFamily> familyOf(const QJsonValue& value) {
     const auto family = AddressFamilyFromName(value.toString().toStdString());
@@ -102,7 +93,7 @@ QList<FamilyReading> ReadFamilyReadings(const QList<QJsonObject>& records) {
             *kind == MeasurementKind::Line
                 ? record.value(QStringLiteral("download")).toObject().value(kBytesPerSecond)
                 : record.value(kBytesPerSecond);
-        const auto speed = speedOf(speedValue);
+        const auto speed = JournalSpeed(speedValue);
         if (!started.isValid() || !speed)
             continue;
         FamilyReading reading;
@@ -158,4 +149,13 @@ QList<HourBucket> HourOfDayBuckets(const QList<FamilyReading>& readings, const Q
 
 QString FamilyCaption(AddressFamily family) {
     return family == AddressFamily::Ipv6 ? QStringLiteral("IPv6") : QStringLiteral("IPv4");
+}
+
+std::optional<double> JournalSpeed(const QJsonValue& value) {
+    if (!value.isDouble())
+        return std::nullopt;
+    const double bytes = value.toDouble();
+    if (!std::isfinite(bytes) || bytes < 0)
+        return std::nullopt;
+    return bytes;
 }

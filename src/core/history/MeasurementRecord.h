@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <optional>
 
 enum class MeasurementKind { Download, UploadHttp, Upload, Line };
 
@@ -62,6 +63,9 @@ struct HourBucket {
 // the readings started within that many days before now; 0 keeps them all.
 QList<HourBucket> HourOfDayBuckets(const QList<FamilyReading>& readings, const QDateTime& now,
                                    int days);
+
+// A journal's bytes_per_s: a finite number of zero or more, else none.
+std::optional<double> JournalSpeed(const QJsonValue& value);
 
 // "IPv4" or "IPv6", as the chart names a family.
 QString FamilyCaption(AddressFamily family);

@@ -1,5 +1,7 @@
 #include "core/history/ResultsJournal.h"
 
+#include "core/state/AtomicFile.h"
+
 #include "core/state/StateFileLock.h"
 
 #include <QDir>
@@ -35,16 +37,6 @@ JournalAppend writeFailed(const QString& path, int error) {
     return failed(JournalAppend::Status::WriteFailed,
                   QStringLiteral("測定結果を %1 に記録できませんでした（%2）。")
                       .arg(path, systemReason(error)));
-}
-
-// A rename or a new file is only durable once the directory is on disk too.
-void syncDirectory(const QString& path) {
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 // No following a link: the journal is ours, a link in its place is not. Read and write: the
@@ -147,7 +139,7 @@ JournalAppend ResultsJournal::Append(const QJsonObject& record) const {
         ::close(fd);
         if (::rename(path.constData(), QFile::encodeName(OlderPath()).constData()) != 0)
             return writeFailed(m_path, errno);
-        syncDirectory(m_path);
+        SyncDirectoryOf(m_path);
         fd = openForAppend(path);
         if (fd < 0)
             return writeFailed(m_path, errno);
@@ -174,7 +166,7 @@ JournalAppend ResultsJournal::Append(const QJsonObject& record) const {
     if (::close(fd) != 0)
         return writeFailed(m_path, errno);
     if (created)
-        syncDirectory(m_path);
+        SyncDirectoryOf(m_path);
     return {};
 }
 

@@ -31,17 +31,6 @@ bool writeAll(int fd, std::string_view data) {
     return true;
 }
 
-// The rename itself is only durable once the directory is on disk too; a failure here
-// loses nothing, so it is not reported.
-void syncDirectory(const QString& path) {
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 // A link is written through: the file it names is replaced, beside itself, and the link stays.
 // A chain of links is followed to its end, as far as the system itself would follow one.
 QString throughLinks(const QString& path) {
@@ -59,6 +48,15 @@ QString throughLinks(const QString& path) {
 const QString TemporaryInfix = QStringLiteral(".tmp-");
 
 } // namespace
+
+void SyncDirectoryOf(const QString& path) {
+    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
 
 QString WriteFileAtomically(const QString& path, std::string_view data) {
     const QString file = throughLinks(path);
@@ -91,7 +89,7 @@ QString WriteFileAtomically(const QString& path, std::string_view data) {
         ::unlink(temp.constData());
         return describe(path, error);
     }
-    syncDirectory(file);
+    SyncDirectoryOf(file);
     return {};
 }
 

@@ -12,6 +12,10 @@
 // stays as it was and no new file is left behind.
 QString WriteFileAtomically(const QString& path, std::string_view data);
 
+// A rename or a new file is only durable once its directory is on disk too. A failure here
+// loses nothing, so it is not reported.
+void SyncDirectoryOf(const QString& path);
+
 // Removes the temporaries a killed write left beside `path`: regular files named
 // "<name>.tmp-" and 1 to 8 lower-case hex digits, unchanged for longer than `age` (a write
 // still under way keeps touching its own). Nothing else is touched. Returns how many went.

@@ -461,12 +461,7 @@ void HttpUploadRun::CloseConnection() {
 void HttpUploadRun::Fail(RunOutcome outcome) {
     if (!Running())
         return;
-    m_fetch->Abort();
-    RoundTimer->setEnabled(false);
-    CloseConnection();
-    m_phase = Phase::Idle;
-    m_body.clear();
-    m_body.squeeze();
+    Abort();
     m_outcome = std::move(outcome);
     emit failed(m_outcome);
 }
@@ -485,6 +480,9 @@ void HttpUploadRun::Abort() {
     RoundTimer->setEnabled(false);
     CloseConnection();
     m_phase = Phase::Idle;
+    // A body of up to the sink's 256 MiB is not kept after the run.
+    m_body.clear();
+    m_body.squeeze();
     m_outcome = RunOutcome(RunEnd::Stopped);
 }
 
